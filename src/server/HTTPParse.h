@@ -1,0 +1,127 @@
+// THTTPParser: the line- and token-oriented tokenizer for HTTP messages. It works in place on one
+// buffer over a stream and hands the bytes after the header over as a body stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "Stream.h"
+
+namespace zephyrine::server {
+
+// A syntax error in the tokenized bytes; the message reads "<what> on line <n>".
+class EParserError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// A text that is not a number, a date or time out of range.
+class EConvertError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Decimal (with an optional sign) or "$" followed by hexadecimal digits, within 32 bits; other
+// text throws EConvertError "'<text>' is not a valid integer value".
+int StrToInt(std::string_view text);
+
+// Token kinds; a byte that starts no other token is its own kind (':' is 58).
+namespace token {
+constexpr int kEOF = 0;
+constexpr int kSymbol = 1;  // a word that is not a keyword
+constexpr int kString = 2;
+constexpr int kInteger = 3;
+constexpr int kFloat = 4;
+constexpr int kLineEnd = 5;
+constexpr int kGet = 6;
+constexpr int kHead = 7;
+constexpr int kPut = 8;
+constexpr int kDelete = 9;
+constexpr int kPost = 10;
+constexpr int kUserAgent = 13;
+constexpr int kAccept = 14;
+constexpr int kContentType = 15;
+constexpr int kContentLength = 16;
+constexpr int kReferer = 17;
+constexpr int kAuthorization = 18;
+constexpr int kCacheControl = 19;
+constexpr int kDate = 20;
+constexpr int kFrom = 21;
+constexpr int kHost = 22;
+constexpr int kIfModifiedSince = 23;
+constexpr int kContentEncoding = 24;
+constexpr int kContentVersion = 25;
+constexpr int kAllow = 26;
+constexpr int kConnection = 27;
+constexpr int kCookie = 28;
+constexpr int kContentDisposition = 29;
+}  // namespace token
+
+class THTTPParser {
+  public:
+    static constexpr std::size_t kBufferSize = 4096;
+    static constexpr std::size_t kBodyChunk = 1000;
+
+    // Reads the first token at once. The stream is not owned and must outlive the parser.
+    explicit THTTPParser(TStream& source);
+    THTTPParser(const THTTPParser&) = delete;
+    THTTPParser& operator=(const THTTPParser&) = delete;
+    // Moves the source back by the held bytes that were not tokenized.
+    ~THTTPParser();
+
+    int Advance();
+    int Token() const { return token_; }
+    std::string TokenText() const;
+    std::string_view TokenView() const;
+    int TokenNumber() const;
+    bool TokenIsWord(std::string_view word) const;
+    std::string RestOfLine();
+    void SkipLineEnds();
+
+    // The held bytes from the current position to the end of the data held, NUL bytes included:
+    // the part of the body that arrived with the header.
+    std::string PendingText() const;
+    // A memory stream with the header bytes held in the buffer, then up to length body bytes
+    // (the held ones first), positioned just after the header; it becomes the source. The
+    // parser holds no bytes past its position afterwards.
+    std::unique_ptr<TMemoryStream> TakeBody(int length);
+
+    [[noreturn]] void Error(std::string_view message) const;
+
+    int Line() const { return line_; }
+    bool HeaderMode() const { return headerMode_; }
+    void SetHeaderMode(bool on) { headerMode_ = on; }
+    // Bytes of the source consumed before the buffer's first byte.
+    std::int64_t Origin() const { return origin_; }
+
+  private:
+    void Refill();
+    void ReadMore();
+    void ScanForHeaderEnd(std::size_t from, std::size_t to);
+    void SkipBlanks();
+    int ScanString();
+    int LookupKeyword(std::size_t start, std::size_t end) const;
+
+    TStream* source_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t held_ = 0;       // end of the bytes held
+    std::size_t pos_ = 0;        // current position
+    std::size_t dataEnd_ = 0;    // end of usable data, where the NUL is
+    std::size_t stringEnd_ = 0;  // end of the decoded text of a string token
+    std::size_t tokenStart_ = 0;
+    char saved_ = 0;  // the byte under the NUL at dataEnd_
+    std::int64_t origin_ = 0;
+    int line_ = 1;
+    bool headerMode_ = true;
+    int token_ = token::kEOF;
+    // Whether the empty line that ends a header has been seen in the bytes read, and how the
+    // scan for it stands at the end of them.
+    bool headerComplete_ = false;
+    int scanState_ = 0;
+};
+
+}  // namespace zephyrine::server
