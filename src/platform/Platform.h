@@ -11,7 +11,7 @@
 
 namespace zephyrine::platform {
 
-enum class TMsgIcon { None, Information };
+enum class TMsgIcon { None, Information, Error };  // Error: the default error box
 
 // Every message box of the program goes through this hook, so no test ever blocks on a dialog.
 class IMessageBox {

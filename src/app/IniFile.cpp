@@ -1,0 +1,211 @@
+#include "IniFile.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace zephyrine::app {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsComment(const std::string& trimmed) {
+    return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
+}
+
+// "[name]" gives name; nullopt for any other line.
+std::optional<std::string> SectionName(const std::string& line) {
+    std::string t = Trim(line);
+    if (t.size() < 2 || t.front() != '[') return std::nullopt;
+    std::size_t close = t.find(']');
+    if (close == std::string::npos) return std::nullopt;
+    return Trim(t.substr(1, close - 1));
+}
+
+// "key=value" gives key (trimmed); nullopt for comments, sections and lines without '='.
+std::optional<std::string> KeyName(const std::string& line) {
+    std::string t = Trim(line);
+    if (t.empty() || IsComment(t) || t.front() == '[') return std::nullopt;
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos) return std::nullopt;
+    return Trim(line.substr(0, eq));
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
+    if (text.find("\r\n") != std::string::npos) eol_ = "\r\n";
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t nl = text.find('\n', pos);
+        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines_.push_back(std::move(line));
+        if (nl == std::string::npos) {
+            finalEol_ = false;
+            break;
+        }
+        pos = nl + 1;
+    }
+}
+
+std::optional<std::size_t> TIniFile::FindKey(const std::string& section,
+                                             const std::string& key) const {
+    bool inSection = false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (auto name = SectionName(lines_[i])) {
+            inSection = EqualNoCase(*name, section);
+            continue;
+        }
+        if (!inSection) continue;
+        if (auto k = KeyName(lines_[i]); k && EqualNoCase(*k, key)) return i;
+    }
+    return std::nullopt;
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& defaultValue) const {
+    auto i = FindKey(section, key);
+    if (!i) return defaultValue;
+    const std::string& line = lines_[*i];
+    std::string value = Trim(line.substr(line.find('=') + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+std::optional<int> TIniFile::ParseInteger(const std::string& text) {
+    std::string t = Trim(text);
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        // Hexadecimal: up to 32 bits, read as a signed 32-bit integer (0xFFFFFFFF is -1).
+        std::uint64_t v = 0;
+        for (std::size_t i = 2; i < t.size(); ++i) {
+            const char c = t[i];
+            int digit;
+            if (c >= '0' && c <= '9')
+                digit = c - '0';
+            else if (c >= 'a' && c <= 'f')
+                digit = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                digit = c - 'A' + 10;
+            else
+                return std::nullopt;
+            v = v * 16 + static_cast<std::uint64_t>(digit);
+            if (v > 0xFFFFFFFFull) return std::nullopt;
+        }
+        return static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(v)));
+    }
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    if (i == t.size()) return std::nullopt;
+    std::int64_t v = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9') return std::nullopt;
+        v = v * 10 + (t[i] - '0');
+        if (v > 2147483648LL) return std::nullopt;
+    }
+    if (negative) v = -v;
+    if (v > 2147483647LL || v < -2147483648LL) return std::nullopt;
+    return static_cast<int>(v);
+}
+
+int TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                          int defaultValue) const {
+    auto i = FindKey(section, key);
+    if (!i) return defaultValue;
+    return ParseInteger(ReadString(section, key, "")).value_or(defaultValue);
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+    if (auto i = FindKey(section, key)) {
+        std::string& line = lines_[*i];
+        line = line.substr(0, line.find('=') + 1) + value;  // keeps the key as it was written
+    } else {
+        // The end of the section: after its last non-blank line.
+        std::optional<std::size_t> insertAt;
+        bool inSection = false;
+        for (std::size_t j = 0; j < lines_.size(); ++j) {
+            if (auto name = SectionName(lines_[j])) {
+                if (inSection) break;
+                inSection = EqualNoCase(*name, section);
+                if (inSection) insertAt = j + 1;
+                continue;
+            }
+            if (inSection && !Trim(lines_[j]).empty()) insertAt = j + 1;
+        }
+        const std::string keyLine = key + "=" + value;
+        if (insertAt) {
+            lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*insertAt), keyLine);
+        } else {
+            if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
+            lines_.push_back("[" + section + "]");
+            lines_.push_back(keyLine);
+            finalEol_ = true;
+        }
+    }
+    Save();
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::Save() const {
+    std::string text;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        text += lines_[i];
+        if (i + 1 < lines_.size() || finalEol_) text += eol_;
+    }
+    // Written beside the file and renamed over it, so a failed write never leaves half a file.
+    const std::string temp = path_ + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            std::remove(temp.c_str());
+            throw std::runtime_error("Cannot write " + path_);
+        }
+    }
+    if (std::rename(temp.c_str(), path_.c_str()) != 0) {
+        const int err = errno;
+        std::remove(temp.c_str());
+        throw std::runtime_error("Cannot write " + path_ + ": " + std::strerror(err));
+    }
+}
+
+}  // namespace zephyrine::app

@@ -1,0 +1,202 @@
+#include "WinksCatalogue.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <QStyle>
+
+#include <exception>
+
+namespace zephyrine::app {
+
+using platform::TXMLNode;
+using platform::TXMLNodeRaw;
+
+namespace {
+
+constexpr quintptr kCategoryId = 0;  // internalId of a category; an item's is category row + 1
+
+QIcon DrawIcon(bool category) {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (category) {  // a folder
+        p.setPen(QColor(0x9c, 0x6b, 0x10));
+        p.setBrush(QColor(0xf4, 0xc4, 0x50));
+        p.drawRect(1, 3, 6, 3);
+        p.drawRect(1, 5, 14, 9);
+    } else {  // a star
+        p.setPen(QColor(0x20, 0x50, 0xa0));
+        p.setBrush(QColor(0x60, 0xa0, 0xf0));
+        const QPointF star[10] = {{8, 1},  {10, 6},   {15, 6},  {11, 9.5}, {12.5, 15},
+                                  {8, 12}, {3.5, 15}, {5, 9.5}, {1, 6},    {6, 6}};
+        p.drawPolygon(star, 10);
+    }
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+TImageList::TImageList() : images_{DrawIcon(true), DrawIcon(false)} {}
+
+TWinksTreeModel::TWinksTreeModel(const TImageList& images, QObject* parent)
+    : QAbstractItemModel(parent), images_(images) {}
+
+void TWinksTreeModel::BeginLoad() {
+    beginResetModel();
+    categories_.clear();
+    doc_.reset();
+}
+
+void TWinksTreeModel::EndLoad() {
+    endResetModel();
+}
+
+void TWinksTreeModel::Clear() {
+    BeginLoad();
+    EndLoad();
+}
+
+int TWinksTreeModel::AppendCategory(TXMLNodeRaw element) {
+    categories_.push_back(TCategory{element, {}});
+    return static_cast<int>(categories_.size()) - 1;
+}
+
+void TWinksTreeModel::AppendItem(int category, TXMLNodeRaw element, const char* caption) {
+    categories_[static_cast<std::size_t>(category)].items.push_back(TItem{element, caption, 0});
+}
+
+int TWinksTreeModel::ItemCount(int category) const {
+    return static_cast<int>(categories_.at(static_cast<std::size_t>(category)).items.size());
+}
+
+QModelIndex TWinksTreeModel::ItemIndex(int category, int item) const {
+    return index(item, 0, CategoryIndex(category));
+}
+
+const TWinksTreeModel::TItem* TWinksTreeModel::ItemAt(const QModelIndex& node) const {
+    if (!node.isValid() || node.model() != this || node.internalId() == kCategoryId) return nullptr;
+    const auto& items = categories_[node.internalId() - 1].items;
+    return &items[static_cast<std::size_t>(node.row())];
+}
+
+TXMLNode TWinksTreeModel::ItemElement(const QModelIndex& node) const {
+    const TItem* item = ItemAt(node);
+    return item != nullptr ? TXMLNode(doc_, item->element) : TXMLNode();
+}
+
+QString TWinksTreeModel::Caption(const QModelIndex& node) const {
+    return data(node, Qt::DisplayRole).toString();
+}
+
+int TWinksTreeModel::ImageIndex(const QModelIndex& node) const {
+    if (!node.isValid()) return -1;
+    return IsItem(node) ? kItemImage : kCategoryImage;
+}
+
+int TWinksTreeModel::SelectedImageIndex(const QModelIndex& node) const {
+    return IsItem(node) ? kItemImage : -1;
+}
+
+int TWinksTreeModel::StateIndex(const QModelIndex& node) const {
+    const TItem* item = ItemAt(node);
+    return item != nullptr ? item->stateIndex : 0;
+}
+
+void TWinksTreeModel::SetStateIndex(const QModelIndex& node, int stateIndex) {
+    if (const TItem* item = ItemAt(node)) {
+        const_cast<TItem*>(item)->stateIndex = stateIndex;
+        emit dataChanged(node, node);
+    }
+}
+
+QModelIndex TWinksTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (column != 0 || row < 0) return {};
+    if (!parent.isValid()) {
+        return row < CategoryCount() ? createIndex(row, 0, kCategoryId) : QModelIndex();
+    }
+    if (parent.internalId() != kCategoryId) return {};  // items have no children
+    const int category = parent.row();
+    if (row >= ItemCount(category)) return {};
+    return createIndex(row, 0, static_cast<quintptr>(category) + 1);
+}
+
+QModelIndex TWinksTreeModel::parent(const QModelIndex& child) const {
+    if (!child.isValid() || child.internalId() == kCategoryId) return {};
+    return createIndex(static_cast<int>(child.internalId() - 1), 0, kCategoryId);
+}
+
+int TWinksTreeModel::rowCount(const QModelIndex& parent) const {
+    if (!parent.isValid()) return CategoryCount();
+    if (parent.internalId() != kCategoryId) return 0;
+    return ItemCount(parent.row());
+}
+
+int TWinksTreeModel::columnCount(const QModelIndex&) const {
+    return 1;
+}
+
+bool TWinksTreeModel::hasChildren(const QModelIndex& parent) const {
+    return rowCount(parent) > 0;
+}
+
+QVariant TWinksTreeModel::data(const QModelIndex& node, int role) const {
+    if (!node.isValid()) return {};
+    const bool isItem = node.internalId() != kCategoryId;
+    switch (role) {
+        case Qt::DisplayRole:
+            if (isItem) return QString::fromUtf8(ItemAt(node)->caption);
+            return QString::fromUtf8(
+                TXMLNode::LocalNameOf(categories_[static_cast<std::size_t>(node.row())].element));
+        case Qt::DecorationRole:
+            return images_.Image(isItem ? kItemImage : kCategoryImage);
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
+    if (!node.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;  // read-only captions
+}
+
+TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,
+                             TWinksTreeModel& model) {
+    TCatalogueLoad load;
+    // The views see the model again when the load ends, whichever way it ends.
+    struct TLoadBracket {
+        TWinksTreeModel& model;
+        explicit TLoadBracket(TWinksTreeModel& m) : model(m) { model.BeginLoad(); }
+        ~TLoadBracket() { model.EndLoad(); }
+    } bracket(model);  // step 2: every node removed
+    try {
+        // Step 3: close the document, set its file name, open it again.
+        doc.Deactivate();
+        doc.SetFileName(fileName);
+        doc.Activate();
+        const TXMLNode root = doc.DocumentElement();
+        model.SetDocument(root.Document());
+        // Step 4: the categories in document order, each with its items.
+        const platform::TXMLNodeList categories = root.ChildNodes();
+        for (int i = 0; i < categories.Count(); ++i) {
+            const TXMLNodeRaw categoryElement = categories.RawItem(i);
+            const int category = model.AppendCategory(categoryElement);
+            for (TXMLNodeRaw item = categoryElement.first_child(); item;
+                 item = item.next_sibling()) {
+                const char* caption = TXMLNode::AttributeValueOf(item, "WinkName").CStr();
+                model.AppendItem(category, item, caption);
+                ++load.ItemCount;
+            }
+            if (i == 0) load.ExpandFirst = true;
+        }
+        load.Ok = true;
+    } catch (const std::exception& e) {
+        load.Error = e.what();
+    } catch (...) {
+        load.Error = "Unknown error";
+    }
+    return load;
+}
+
+}  // namespace zephyrine::app

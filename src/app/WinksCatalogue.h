@@ -1,0 +1,105 @@
+// The catalogue tree of Part 1.2: a model over the parsed WinksList.dat. Categories are the
+// children of the document element, items the children of a category. The model keeps no copies
+// of names or attribute values: each node refers to its XML element (valid while the document
+// stays loaded; LoadCatalogue empties the model before it reloads the document), and captions
+// are read from the document when the view asks. LoadCatalogue runs steps 2 to 4 of
+// LoadWinksList on a model and a document and can be driven by tests without a window.
+#pragma once
+
+#include "XMLDocument.h"
+
+#include <QAbstractItemModel>
+#include <QIcon>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zephyrine::app {
+
+// ImageList1: 16 x 16 images, 0 the category, 1 the catalogue item.
+class TImageList {
+  public:
+    TImageList();
+    const QIcon& Image(int index) const { return images_.at(static_cast<std::size_t>(index)); }
+    int Count() const { return static_cast<int>(images_.size()); }
+
+  private:
+    std::array<QIcon, 2> images_;
+};
+
+class TWinksTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+  public:
+    static constexpr int kCategoryImage = 0;
+    static constexpr int kItemImage = 1;
+
+    explicit TWinksTreeModel(const TImageList& images, QObject* parent = nullptr);
+
+    // Building (between BeginLoad and EndLoad the views see nothing; EndLoad shows the result).
+    void BeginLoad();  // empties the model
+    void EndLoad();
+    void SetDocument(std::shared_ptr<const pugi::xml_document> doc) { doc_ = std::move(doc); }
+    int AppendCategory(platform::TXMLNodeRaw element);  // caption: the element's local name
+    // caption: the item's "WinkName" text, which must not be null (the caller checked it)
+    void AppendItem(int category, platform::TXMLNodeRaw element, const char* caption);
+    void Clear();
+
+    // Reading.
+    int CategoryCount() const { return static_cast<int>(categories_.size()); }
+    int ItemCount(int category) const;
+    QModelIndex CategoryIndex(int category) const { return index(category, 0); }
+    QModelIndex ItemIndex(int category, int item) const;
+    // A node is an item exactly when it has a parent.
+    static bool IsItem(const QModelIndex& node) {
+        return node.isValid() && node.parent().isValid();
+    }
+    // The data of an item node: its XML element as a counted reference; null for categories.
+    platform::TXMLNode ItemElement(const QModelIndex& node) const;
+    QString Caption(const QModelIndex& node) const;
+    int ImageIndex(const QModelIndex& node) const;
+    int SelectedImageIndex(const QModelIndex& node) const;  // -1: the tree's default
+    // The state-image index of an item (Part 1.3: checked when 2); 0 until someone sets it.
+    int StateIndex(const QModelIndex& node) const;
+    void SetStateIndex(const QModelIndex& node, int stateIndex);
+
+    // QAbstractItemModel.
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  private:
+    struct TItem {
+        platform::TXMLNodeRaw element;
+        const char* caption;  // the "WinkName" text inside the document
+        int stateIndex;
+    };
+    struct TCategory {
+        platform::TXMLNodeRaw element;
+        std::vector<TItem> items;
+    };
+    const TItem* ItemAt(const QModelIndex& node) const;
+
+    const TImageList& images_;
+    std::shared_ptr<const pugi::xml_document> doc_;
+    std::vector<TCategory> categories_;
+};
+
+struct TCatalogueLoad {
+    bool Ok = false;
+    std::string Error;         // the exception's text when !Ok
+    int ItemCount = 0;         // item nodes added, also when the load failed part-way
+    bool ExpandFirst = false;  // the first category's items are all in place: expand it
+};
+
+// Steps 2 to 4 of LoadWinksList: empty the model, reload doc from fileName, append the
+// categories and items. An error ends the load where it happened; the nodes added so far stay.
+TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,
+                             TWinksTreeModel& model);
+
+}  // namespace zephyrine::app

@@ -1,0 +1,353 @@
+#include "WinksGlobal.h"
+
+#include "IniFile.h"
+
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace zephyrine::app {
+
+namespace {
+
+constexpr const char* kSection = "Config";
+constexpr const char* kMimeType = "application/x-zephyrine";
+
+std::string WithSlash(std::string folder) {
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder;
+}
+
+// Delphi's ExtractFileExt: from the last '.', upper-cased; "" when there is none.
+std::string UpperExtension(const std::string& name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return {};
+    std::string ext = name.substr(dot);
+    for (char& c : ext)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// A desktop-entry Exec argument: double quotes, a backslash before '"', '`', '$' and '\\' inside
+// them, "%%" for '%'; then the string-value escaping of the key doubles every backslash.
+std::string QuoteExecArgument(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '\\')
+            out += "\\\\\\\\";
+        else if (c == '"' || c == '`' || c == '$')
+            out += std::string("\\\\") + c;
+        else if (c == '%')
+            out += "%%";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+std::string XmlEscape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// Writes text to path (creating its folder), throwing with the reason when anything fails.
+void WriteFileOrThrow(const fs::path& path, const std::string& text) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    if (ec) {
+        throw std::runtime_error("Cannot create " + path.parent_path().string() + ": " +
+                                 ec.message());
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) throw std::runtime_error("Cannot write " + path.string());
+}
+
+bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return false;
+    std::stringstream dirs(path);
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (dir.empty()) continue;
+        if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string PreviewBaseUrlFor(const std::string& contentRoot) {
+    return contentRoot + "/download/previewback/";
+}
+
+std::string DownloadBaseUrlFor(const std::string& contentRoot) {
+    return contentRoot + "/download/";
+}
+
+std::string ExecutablePath() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.string();
+}
+
+std::string ExecutableFolder() {
+    return WithSlash(fs::path(ExecutablePath()).parent_path().string());
+}
+
+// ---- creation ---------------------------------------------------------------------------------
+
+TGlobal::TGlobal(const std::string& contentRoot) : TGlobal(ExecutableFolder(), contentRoot) {}
+
+TGlobal::TGlobal(const std::string& appFolder, const std::string& contentRoot) {
+    ConfigPath = WithSlash(appFolder) + "Config.ini";
+    AppFolder = WithSlash(appFolder);
+    LoadSettings();
+    SkinPath = AppFolder + "Skins/" + SkinFile;
+    PreviewBaseUrl = PreviewBaseUrlFor(contentRoot);
+}
+
+// ---- settings ---------------------------------------------------------------------------------
+
+void TGlobal::LoadSettings() {
+    const TIniFile ini(ConfigPath);  // reading never creates the file
+    CurrentWinks = ini.ReadInteger(kSection, "CurrentWinks", 0);
+    SkinFile = ini.ReadString(kSection, "SkinFile", "MacOS.sui");
+    const char* tmp = std::getenv("TMPDIR");
+    TempFolder = WithSlash(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp");
+}
+
+void TGlobal::SaveSettings() {
+    TIniFile ini(ConfigPath);
+    ini.WriteInteger(kSection, "CurrentWinks", CurrentWinks);
+    ini.WriteString(kSection, "SkinFile", SkinFile);
+}
+
+int TGlobal::ReadCountFile(const std::string& path) {
+    return TIniFile(path).ReadInteger(kSection, "CurrentWinks", 0);
+}
+
+// ---- file association -------------------------------------------------------------------------
+
+std::string TGlobal::DataHome() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg != nullptr && xdg[0] == '/') return xdg;
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.local/share";
+}
+
+std::string TGlobal::DesktopEntryPath() {
+    return DataHome() + "/applications/zephyrine.desktop";
+}
+
+std::string TGlobal::MimePackagePath() {
+    return DataHome() + "/mime/packages/zephyrine.xml";
+}
+
+void TGlobal::EnsureFileAssociation() {
+    // The key opened "for full access without creating it": the entry is there and ours to
+    // rewrite. One that exists but cannot be opened that way counts as missing.
+    if (access(DesktopEntryPath().c_str(), R_OK | W_OK) == 0) return;
+    RegisterFileTypes(kAppTitle, kAppTitle, ExecutablePath());
+}
+
+void TGlobal::RegisterFileTypes(const std::string& id, const std::string& description,
+                                const std::string& exe) {
+    // Rows .MCA and .MCO: one MIME type of the program identifier with both globs.
+    const std::string mime =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+        "  <mime-type type=\"" +
+        std::string(kMimeType) +
+        "\">\n"
+        "    <comment>" +
+        XmlEscape(description) +
+        "</comment>\n"
+        "    <glob pattern=\"*.mca\"/>\n"
+        "    <glob pattern=\"*.mco\"/>\n"
+        "  </mime-type>\n"
+        "</mime-info>\n";
+    WriteFileOrThrow(MimePackagePath(), mime);
+
+    // Rows Zephyrine, DefaultIcon, Shell\Open and its Command: the desktop entry, written last,
+    // so that a failure before it leaves the identifier missing and the next start tries again.
+    const std::string desktop =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=" +
+        id +
+        "\n"
+        "Comment=" +
+        description +
+        "\n"
+        "Icon=" +
+        exe +
+        "\n"
+        "Exec=" +
+        QuoteExecArgument(exe) +
+        " %f\n"
+        "MimeType=" +
+        std::string(kMimeType) +
+        ";\n"
+        "Terminal=false\n"
+        "Categories=Network;InstantMessaging;\n"
+        "X-Zephyrine-Verb=&Open\n";
+    WriteFileOrThrow(DesktopEntryPath(), desktop);
+
+    // SHChangeNotify: refresh the caches of the two folders, when the tools are installed.
+    if (OnPath("update-mime-database")) RunAndWait({"update-mime-database", DataHome() + "/mime"});
+    if (OnPath("update-desktop-database")) {
+        RunAndWait({"update-desktop-database", DataHome() + "/applications"});
+    }
+}
+
+// ---- processes and files ----------------------------------------------------------------------
+
+int TGlobal::RunAndWait(const std::vector<std::string>& argv, int /*show*/) {
+    if (argv.empty() || argv[0].empty()) return -1;
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // no inherited handles
+    posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return -1;
+
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+void TGlobal::ClearFolder(const std::string& folder, const std::string& mask) {
+    std::error_code ec;
+    const fs::path dir(folder);
+    // A folder that is a symbolic link is not followed: only the link goes.
+    if (fs::is_symlink(fs::symlink_status(dir, ec))) {
+        fs::remove(dir, ec);
+        return;
+    }
+    const std::string pattern = (mask == "*.*") ? "*" : mask;  // "*.*" is every name on Windows
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);  // links are removed, never followed
+        }
+    }
+    fs::remove(dir, ec);  // fails silently while anything is left
+}
+
+std::string TGlobal::FindPackFile(const std::string& folder) {
+    std::string result;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code sec;
+        if (it->symlink_status(sec).type() == fs::file_type::directory) continue;
+        const std::string name = it->path().filename().string();
+        if (UpperExtension(name) == ".XML") continue;
+        result = name;
+    }
+    return result;
+}
+
+std::string TGlobal::FindSwfFile(const std::string& folder) {
+    std::string result;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (UpperExtension(name) == ".SWF") result = name;
+    }
+    return result;
+}
+
+bool TGlobal::CopyWithPrefix(const std::string& source, const std::string& destination) {
+    bool ok = true;
+    std::string buffer = "M";
+    // "Exclusive sharing": the source is opened and locked; another holder of the lock fails it.
+    const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ok = false;
+    } else {
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    if (ok) {
+        std::error_code ec;
+        const fs::path dst(destination);
+        if (fs::exists(fs::symlink_status(dst, ec))) fs::remove(dst, ec);
+        if (fs::exists(fs::symlink_status(dst, ec))) fs::remove(dst, ec);
+        std::ofstream out(destination, std::ios::binary | std::ios::trunc);
+        out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        out.flush();
+        if (!out) ok = false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
+}  // namespace zephyrine::app

@@ -1,0 +1,63 @@
+// Unit WinksGlobal (Part 1.1): the process-wide settings object TGlobal and its one instance,
+// created by the program entry before the main window and alive until the process ends.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zephyrine::app {
+
+// The program identifier of the file association, the window class and the application title.
+inline constexpr const char* kAppTitle = "Zephyrine";
+
+// The content server's paths under its root (Parts 1.1, 1.3); roots carry no trailing "/".
+std::string PreviewBaseUrlFor(const std::string& contentRoot);   // root + "/download/previewback/"
+std::string DownloadBaseUrlFor(const std::string& contentRoot);  // root + "/download/"
+
+// The folder of the running executable, ending in "/".
+std::string ExecutableFolder();
+// The full path of the running executable.
+std::string ExecutablePath();
+
+class TGlobal {
+  public:
+    // Creation per Part 1.1 for the running executable's folder.
+    explicit TGlobal(const std::string& contentRoot);
+    // The same for a given application folder (tests); a missing trailing "/" is added.
+    TGlobal(const std::string& appFolder, const std::string& contentRoot);
+
+    // Fields, in the order of Part 1.1.
+    std::string ConfigPath;      // AppFolder + "Config.ini"
+    std::string AppFolder;       // folder of the executable, always ending in "/"
+    int CurrentWinks = 0;        // Config/CurrentWinks
+    std::string SkinFile;        // Config/SkinFile, default "MacOS.sui"
+    std::string SkinPath;        // AppFolder + "Skins/" + SkinFile
+    std::string TempFolder;      // $TMPDIR or /tmp, ending in "/"
+    std::string PreviewBaseUrl;  // content root + "/download/previewback/"
+
+    // Operations, in the order of Part 1.1.
+    void LoadSettings();
+    void SaveSettings();  // throws std::runtime_error when Config.ini cannot be written
+    static int ReadCountFile(const std::string& path);
+    // The desktop entry under $XDG_DATA_HOME stands for the program-identifier key: when it
+    // exists (and is ours to write) nothing is done; otherwise RegisterFileTypes. Throws
+    // std::runtime_error when a file cannot be written.
+    void EnsureFileAssociation();
+    void RegisterFileTypes(const std::string& id, const std::string& description,
+                           const std::string& exe);
+    // Starts argv[0] (searched on PATH) with the argument list, no shell, no inherited file
+    // descriptors beyond 0-2, and waits. The exit code; 128 + the signal number when the child
+    // was killed; -1 when it cannot be started. show is the window state (unused on Linux).
+    static int RunAndWait(const std::vector<std::string>& argv, int show = 0);
+    static void ClearFolder(const std::string& folder, const std::string& mask);
+    static std::string FindPackFile(const std::string& folder);
+    static std::string FindSwfFile(const std::string& folder);
+    static bool CopyWithPrefix(const std::string& source, const std::string& destination);
+
+    // Where the association goes: $XDG_DATA_HOME (when absolute) or $HOME/.local/share.
+    static std::string DataHome();
+    static std::string DesktopEntryPath();  // DataHome() + "/applications/zephyrine.desktop"
+    static std::string MimePackagePath();   // DataHome() + "/mime/packages/zephyrine.xml"
+};
+
+}  // namespace zephyrine::app

@@ -1,0 +1,312 @@
+#include "uMainForm.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace zephyrine::app {
+
+using platform::TMsgIcon;
+
+namespace {
+
+// The design size of Panel3 (618 - 185) and btnInstallChe's distance from its right edge.
+constexpr int kPanel3DesignWidth = 618 - 185;
+constexpr int kInstallCheRightGap = kPanel3DesignWidth - (130 + 80);
+
+// A button showing an action: enabled state (and, when takeCaption, caption) follow the action,
+// a click triggers it.
+void ShowAction(QPushButton* button, QAction* action, bool takeCaption) {
+    auto update = [button, action, takeCaption] {
+        button->setEnabled(action->isEnabled());
+        if (takeCaption) button->setText(action->text());
+    };
+    update();
+    QObject::connect(action, &QAction::changed, button, update);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+}
+
+// The busy cursor for the whole application while a scope runs.
+struct TBusyCursor {
+    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+}  // namespace
+
+void TApplicationEvents::SetOnMessage(THandler handler) {
+    onMessage_ = std::move(handler);
+}
+
+bool TApplicationEvents::eventFilter(QObject* receiver, QEvent* event) {
+    return onMessage_ ? onMessage_(receiver, event) : false;
+}
+
+// ---- creation ---------------------------------------------------------------------------------
+
+TfrmMainForm::TfrmMainForm(TGlobal& global, platform::TPlatform platform,
+                           platform::TRemoteRoots roots, std::string fileArgument, QWidget* parent)
+    : QMainWindow(parent),
+      Global(global),
+      Platform(std::move(platform)),
+      Roots(std::move(roots)),
+      DownloadBaseUrl(DownloadBaseUrlFor(Roots.ContentRoot)),
+      FileArgument(std::move(fileArgument)) {
+    createWindow();
+    createActions();
+    createStatusBar();
+    createTreePanel();
+    createTreePopupMenu();
+    createPreviewPanel();
+    createButtonBar();
+    centreOnScreen();
+    FormCreate();
+}
+
+TfrmMainForm::~TfrmMainForm() = default;
+
+void TfrmMainForm::createWindow() {
+    setWindowTitle(QString::fromUtf8(kAppTitle));
+    setFont(QFont("MS Sans Serif", 8));
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));  // face colour of buttons
+    setPalette(face);
+    auto* central = new QWidget(this);
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+    setCentralWidget(central);
+    resize(618, 375);  // the client area: the frame is outside
+}
+
+void TfrmMainForm::createActions() {
+    auto make = [this](const char* caption) {
+        auto* action = new QAction(QString::fromUtf8(caption), this);
+        action->setProperty("category", "Opt");
+        return action;
+    };
+    actInstall = make("&Install For MSN");
+    actInstallChe = make("Install &Checked");
+    actUpgrade = make("&Upgrade");
+    actHelp = make("&Help");
+    actHelp->setEnabled(false);  // no handler, so shown disabled
+    actAbout = make("&About");
+}
+
+void TfrmMainForm::createStatusBar() {
+    staOptState = new QStatusBar(this);
+    staOptState->setObjectName("staOptState");
+    staOptState->setFixedHeight(19);
+    staOptState->setSizeGripEnabled(true);
+    staOptStatePanel = new QLabel(staOptState);
+    staOptStatePanel->setObjectName("staOptStatePanel");
+    staOptState->addWidget(staOptStatePanel, 1);  // one panel, spanning the bar
+    setStatusBar(staOptState);
+}
+
+void TfrmMainForm::createTreePanel() {
+    Panel1 = new QWidget(centralWidget());
+    Panel1->setObjectName("Panel1");
+    Panel1->setFixedWidth(185);
+    auto* fill = new QVBoxLayout(Panel1);
+    fill->setContentsMargins(0, 0, 0, 0);
+
+    treWinksList = new QTreeView(Panel1);
+    treWinksList->setObjectName("treWinksList");
+    treWinksListModel = new TWinksTreeModel(ImageList1, treWinksList);
+    treWinksList->setModel(treWinksListModel);
+    treWinksList->setHeaderHidden(true);
+    treWinksList->setEditTriggers(QAbstractItemView::NoEditTriggers);  // read-only captions
+    treWinksList->setIndentation(19);
+    treWinksList->setIconSize(QSize(16, 16));
+    treWinksList->setUniformRowHeights(true);
+    treWinksList->setSortingEnabled(false);
+    treWinksList->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The selection stays visible when the tree loses the focus.
+    QPalette keep = treWinksList->palette();
+    keep.setColor(QPalette::Inactive, QPalette::Highlight,
+                  keep.color(QPalette::Active, QPalette::Highlight));
+    keep.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                  keep.color(QPalette::Active, QPalette::HighlightedText));
+    treWinksList->setPalette(keep);
+    treWinksList->setContextMenuPolicy(Qt::CustomContextMenu);
+    fill->addWidget(treWinksList);
+    centralWidget()->layout()->addWidget(Panel1);
+}
+
+void TfrmMainForm::createTreePopupMenu() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    PopupMenu1->addAction(actInstall);
+    PopupMenu1->addAction(actInstallChe);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(actHelp);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(actAbout);
+    connect(treWinksList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu1->popup(treWinksList->viewport()->mapToGlobal(pos));
+    });
+}
+
+void TfrmMainForm::createPreviewPanel() {
+    Panel2 = new QWidget(centralWidget());
+    Panel2->setObjectName("Panel2");
+    auto* rows = new QVBoxLayout(Panel2);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    if (Platform.CreateFlash) {
+        flsPreviewControl = Platform.CreateFlash(Panel2);
+        flsPreview = flsPreviewControl;
+    }
+    if (flsPreview == nullptr) flsPreview = new QWidget(Panel2);  // empty placeholder
+    flsPreview->setObjectName("flsPreview");
+    flsPreview->setFocusPolicy(Qt::StrongFocus);
+    flsPreview->setMinimumSize(0, 0);
+    rows->addWidget(flsPreview, 1);
+    qobject_cast<QHBoxLayout*>(centralWidget()->layout())->addWidget(Panel2, 1);
+}
+
+void TfrmMainForm::createButtonBar() {
+    Panel3 = new QWidget(Panel2);
+    Panel3->setObjectName("Panel3");
+    Panel3->setFixedHeight(44);
+    Panel2->layout()->addWidget(Panel3);
+
+    auto make = [this](const char* name, int left, int top, int width, const char* caption,
+                       const char* hint) {
+        auto* button = new QPushButton(QString::fromUtf8(caption), Panel3);
+        button->setObjectName(name);
+        button->setGeometry(left, top, width, 25);
+        button->setToolTip(QString::fromUtf8(hint));  // hints shown on hover
+        return button;
+    };
+    btnInstall = make("btnInstall", 5, 10, 80, "&Install to MSN", "Install into MSN Messenger ");
+    btnUpgrade = make("btnUpgrade", 91, 10, 80, "&Upgrade", "Update Winks Database");
+    btnAbout = make("btnAbout", 178, 10, 79, "&About", "About Zephyrine");
+    btnSupport = make("btnSupport", 264, 10, 80, "&Support", "Support");
+    btnClose = make("btnClose", 349, 10, 80, "&Close", "Close");
+    btnInstallChe = make("btnInstallChe", 130, -6, 80, "Install &Checked",
+                         "Install Checked into MSN Messenger ");
+    btnInstallChe->hide();
+    ShowAction(btnInstall, actInstall, false);
+    ShowAction(btnUpgrade, actUpgrade, true);
+    ShowAction(btnAbout, actAbout, true);
+    ShowAction(btnInstallChe, actInstallChe, true);
+    // btnSupportClick and btnCloseClick are Part 1.6's behaviours (next issue).
+    Panel3->installEventFilter(this);
+}
+
+void TfrmMainForm::centreOnScreen() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void TfrmMainForm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+}
+
+bool TfrmMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Panel3 && event->type() == QEvent::Resize) layoutButtonBar();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// btnInstallChe is anchored top-right: it keeps its distance from Panel3's right edge.
+void TfrmMainForm::layoutButtonBar() {
+    if (Panel3 == nullptr) return;
+    const int width = Panel3->width() > 0 ? Panel3->width() : kPanel3DesignWidth;
+    btnInstallChe->move(width - kInstallCheRightGap - btnInstallChe->width(), -6);
+}
+
+// ---- FormCreate -------------------------------------------------------------------------------
+
+void TfrmMainForm::FormCreate() {
+    try {
+        createServer();           // 1
+        hookApplicationEvents();  // 2
+        LoadWinksList();          // 3
+        createInstallQueues();    // 4
+        /* 5: double buffering: Qt paints every widget double-buffered already. */
+        Global.EnsureFileAssociation();  // 6
+        handleFileArgument();            // 7
+    } catch (const std::exception& e) {
+        // The application's error box; the remaining steps are skipped, the window opens.
+        ShowMessage(e.what(), TMsgIcon::Error);
+    }
+}
+
+void TfrmMainForm::createServer() {
+    // Step 1 comes with the embedded server (Part 2.1): create FServer owned by the window, port
+    // 21887, DefaultTarget empty, SearchFolders Global.AppFolder + "msnpack/", not activated.
+}
+
+void TfrmMainForm::hookApplicationEvents() {
+    ApplicationEvents1 = new TApplicationEvents(this);
+    ApplicationEvents1->SetOnMessage([this](QObject* receiver, QEvent* event) {
+        return ApplicationEvents1Message(receiver, event);
+    });
+    qApp->installEventFilter(ApplicationEvents1);
+}
+
+bool TfrmMainForm::ApplicationEvents1Message(QObject* /*receiver*/, QEvent* /*event*/) {
+    // The right-button rule over flsPreview is Part 1.6's behaviour (next issue); for now every
+    // event passes unchanged.
+    return false;
+}
+
+void TfrmMainForm::createInstallQueues() {
+    FUrlQueue.clear();
+    FNameQueue.clear();
+}
+
+void TfrmMainForm::handleFileArgument() {
+    if (FileArgument.empty()) return;
+    // Step 7 comes with the file install (Part 1.4): UnpackAndPreview(FileArgument), then
+    // InstallFileThroughServer("", FileArgument).
+}
+
+// ---- Part 1.2 ---------------------------------------------------------------------------------
+
+void TfrmMainForm::LoadWinksList() {
+    const TBusyCursor busy;  // steps 1 and 8
+    const TCatalogueLoad load =
+        LoadCatalogue(xmlWinksFile, Global.AppFolder + "WinksList.dat", *treWinksListModel);
+    FItemCount = load.ItemCount;
+    if (load.ExpandFirst) treWinksList->expand(treWinksListModel->CategoryIndex(0));
+    if (!load.Ok) {
+        ShowMessage("Load the Winks list failed.", TMsgIcon::None);  // step 7
+        return;
+    }
+    FCurrentItem = platform::TXMLNode();                                                  // step 5
+    SetStatusText(QString::number(FItemCount) + " Winks of MSN Messenger in the list.");  // 6
+}
+
+// ---- helpers ----------------------------------------------------------------------------------
+
+void TfrmMainForm::ShowMessage(const std::string& text, TMsgIcon icon) {
+    if (Platform.MessageBox) Platform.MessageBox->Show(this, text, kAppTitle, icon);
+}
+
+void TfrmMainForm::SetStatusText(const QString& text) {
+    staOptStatePanel->setText(text);
+}
+
+QString TfrmMainForm::StatusText() const {
+    return staOptStatePanel->text();
+}
+
+QModelIndex TfrmMainForm::SelectedNode() const {
+    const QModelIndexList selected = treWinksList->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? QModelIndex() : selected.first();
+}
+
+}  // namespace zephyrine::app

@@ -1,0 +1,135 @@
+// Unit uMainForm (Part 1.6): the main window TfrmMainForm. It owns every component; the platform
+// pieces come from its creator (TPlatform), and so do the settings (TGlobal) and the two remote
+// roots. Components and fields are public, as the published fields of the original form are, so
+// that the other units of the program and the tests reach them.
+#pragma once
+
+#include "InstancePresence.h"
+#include "Platform.h"
+#include "WinksCatalogue.h"
+#include "WinksGlobal.h"
+#include "XMLDocument.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeView>
+
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace zephyrine::app {
+
+// ApplicationEvents1: the application-event hook, an event filter on the application object that
+// hands every event to the window's ApplicationEvents1Message.
+class TApplicationEvents : public QObject {
+    Q_OBJECT
+  public:
+    using THandler = std::function<bool(QObject* receiver, QEvent* event)>;  // true: handled
+    explicit TApplicationEvents(QObject* parent) : QObject(parent) {}
+    void SetOnMessage(THandler handler);
+
+  protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override;
+
+  private:
+    THandler onMessage_;
+};
+
+class TfrmMainForm : public QMainWindow {
+    Q_OBJECT
+  public:
+    // fileArgument: the first command-line argument ("" when none), handled by FormCreate step 7.
+    TfrmMainForm(TGlobal& global, platform::TPlatform platform, platform::TRemoteRoots roots,
+                 std::string fileArgument = {}, QWidget* parent = nullptr);
+    ~TfrmMainForm() override;
+
+    // Part 1.2.
+    void LoadWinksList();
+
+    // Every message box of the window: through TPlatform::MessageBox, owner the window.
+    void ShowMessage(const std::string& text, platform::TMsgIcon icon);
+    // The single panel of staOptState.
+    void SetStatusText(const QString& text);
+    QString StatusText() const;
+    // The selected node of treWinksList (invalid when none).
+    QModelIndex SelectedNode() const;
+
+    // ---- fields, in the order of Part 1.6 --------------------------------------------------
+    platform::TXMLNode FCurrentItem;  // counted reference to the item being previewed, or null
+    int FInstallTotal = 0;
+    std::deque<std::string> FUrlQueue;  // created by FormCreate step 4
+    std::deque<std::string> FNameQueue;
+    bool FQueueMode = false;
+    int FItemCount = 0;
+    // FServer: the embedded server TCustomWebServer (Part 2.1), owned by the window. It comes
+    // with the server: see createServer(), FormCreate step 1.
+    std::string FInstallName;
+
+    // ---- components ----------------------------------------------------------------------------
+    QStatusBar* staOptState = nullptr;
+    QLabel* staOptStatePanel = nullptr;  // the status bar's one panel
+    QWidget* Panel1 = nullptr;
+    QTreeView* treWinksList = nullptr;
+    TImageList ImageList1;
+    TWinksTreeModel* treWinksListModel = nullptr;
+    QWidget* Panel2 = nullptr;
+    QWidget* flsPreview = nullptr;                         // the preview control or its placeholder
+    platform::TFlashControl* flsPreviewControl = nullptr;  // null with the placeholder
+    QWidget* Panel3 = nullptr;
+    QPushButton* btnInstall = nullptr;
+    QPushButton* btnUpgrade = nullptr;
+    QPushButton* btnAbout = nullptr;
+    QPushButton* btnSupport = nullptr;
+    QPushButton* btnClose = nullptr;
+    QPushButton* btnInstallChe = nullptr;
+    platform::TXMLDocument xmlWinksFile;
+    QMenu* PopupMenu1 = nullptr;
+    // ActionList1, category "Opt".
+    QAction* actInstall = nullptr;
+    QAction* actInstallChe = nullptr;
+    QAction* actUpgrade = nullptr;
+    QAction* actHelp = nullptr;
+    QAction* actAbout = nullptr;
+    TApplicationEvents* ApplicationEvents1 = nullptr;
+
+    // What the creator gave.
+    TGlobal& Global;
+    platform::TPlatform Platform;
+    const platform::TRemoteRoots Roots;
+    const std::string DownloadBaseUrl;  // content root + "/download/" (Part 1.3)
+    const std::string FileArgument;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;  // FormResize (Part 1.6) comes next issue
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // The layout of Part 1.6, in the order the constructor runs them.
+    void createWindow();
+    void createActions();
+    void createStatusBar();
+    void createTreePanel();
+    void createTreePopupMenu();
+    void createPreviewPanel();
+    void createButtonBar();
+    void centreOnScreen();
+    // FormCreate and its steps.
+    void FormCreate();
+    void createServer();
+    void hookApplicationEvents();
+    void createInstallQueues();
+    void handleFileArgument();
+
+    bool ApplicationEvents1Message(QObject* receiver, QEvent* event);
+    void treWinksListMouseUp() {}  // does nothing, as specified
+    void layoutButtonBar();
+
+    platform::TInstancePresence presence_;  // the window class "Zephyrine" (Part 1.1)
+};
+
+}  // namespace zephyrine::app
