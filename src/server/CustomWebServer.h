@@ -1,0 +1,72 @@
+// TCustomWebServer: the embedded HTTP server component. It owns its listening socket (and
+// through it the connection threads) and its transaction log.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "SvrLog.h"
+#include "WebServerThread.h"
+#include "WinSocket.h"
+
+namespace zephyrine::server {
+
+class TWebServerRequest;
+
+inline constexpr std::uint16_t kDefaultServerPort = 21887;
+inline constexpr const char* kTesselVariable = "TESSEL";
+
+// Sets TESSEL to the folder above the program's folder when it is not set (done once at start).
+void InitTesselVariable();
+
+class TCustomWebServer {
+  public:
+    // post hands log deliveries to the owning thread; waitMs is each socket transfer's wait.
+    explicit TCustomWebServer(TPostToOwner post = {}, int waitMs = kSocketWaitMs);
+    TCustomWebServer(const TCustomWebServer&) = delete;
+    TCustomWebServer& operator=(const TCustomWebServer&) = delete;
+    ~TCustomWebServer();
+
+    std::uint16_t ListenPort() const { return listenPort_.load(); }
+    void SetListenPort(std::uint16_t port);
+    // The port the open socket is bound to (the system's choice for port 0), else 0.
+    std::uint16_t BoundPort() const { return socket_->LocalPort(); }
+
+    bool Listening() const { return listening_.load(); }
+    // Opening failures are logged as kind 3 error entries and passed on.
+    void SetListening(bool listening);
+
+    std::string SearchFolders() const;
+    void SetSearchFolders(const std::string& folders);
+    // SearchFolders after macro expansion, computed on first use.
+    std::string ExpandedSearchPath();
+
+    std::string DefaultTarget() const;
+    void SetDefaultTarget(const std::string& target);
+
+    int SocketWaitMs() const { return waitMs_; }
+    TServerLog& RequestLog() { return *log_; }
+    TWebServerWinSocket& ServerSocket() { return *socket_; }
+
+    void LogError(int kind, int code, const std::string& message);
+    void LogRequest(TWebServerRequest& request);
+
+    // Called on the log's owning thread for each entry.
+    TLogEntryEvent OnLogEntry;
+
+  private:
+    int waitMs_;
+    std::unique_ptr<TServerLog> log_;  // destroyed after the socket
+    std::unique_ptr<TWebServerWinSocket> socket_;
+    std::atomic<std::uint16_t> listenPort_{0};
+    std::atomic<bool> listening_{false};
+    mutable std::mutex settingsLock_;
+    std::string searchFolders_;
+    std::string expandedSearchPath_;
+    std::string defaultTarget_;
+};
+
+}  // namespace zephyrine::server

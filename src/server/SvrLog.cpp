@@ -1,0 +1,268 @@
+#include "SvrLog.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "HTTPParse.h"
+#include "Stream.h"
+#include "WebServerRequest.h"
+
+namespace zephyrine::server {
+
+namespace {
+
+std::string LeftTrimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+// A whole decimal number that fits 32 bits, or false.
+bool ParseWholeNumber(const std::string& text, std::int32_t& value) {
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t");
+    if (first == std::string::npos) return false;
+    std::int64_t v = 0;
+    for (auto i = first; i <= last; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > INT32_MAX) return false;
+    }
+    value = static_cast<std::int32_t>(v);
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t CurrentThreadID() {
+    return static_cast<std::uint32_t>(::gettid());
+}
+
+TTransactionLogEntry::TTransactionLogEntry() : Time(NowLocal()), ThreadID(CurrentThreadID()) {}
+
+std::string TTransactionLogEntry::GetColumnText(int column) const {
+    switch (column) {
+        case 0:
+            return Event;
+        case 1:
+            return FormatTimeMs(Time);
+        case 2:
+            return FormatDateTime(Time, "%x");
+        case 8:
+            return std::to_string(ThreadID);
+        default:
+            return {};
+    }
+}
+
+std::string THTTPTransaction::GetColumnText(int column) const {
+    switch (column) {
+        case 6:
+            return std::to_string(ContentLength);
+        case 7:
+            return ContentType;
+        default:
+            return TTransactionLogEntry::GetColumnText(column);
+    }
+}
+
+TRequestTransaction::TRequestTransaction(TWebServerRequest& request) {
+    Event = request.GetVarText(var::kRequestMethod);
+    Time = NowLocal();
+    Path = request.GetVarText(var::kPathInfo);
+    try {
+        ContentLength = static_cast<std::int32_t>(request.GetVarInt(var::kContentLength));
+    } catch (...) {
+        ContentLength = 0;
+    }
+    ContentType = request.GetVarText(var::kContentType);
+    MessageText = request.GetRawRequest();
+}
+
+std::string TRequestTransaction::GetColumnText(int column) const {
+    return column == 4 ? Path : THTTPTransaction::GetColumnText(column);
+}
+
+TResponseTransaction::TResponseTransaction(const std::string& text) {
+    Event = kResponseEventText;
+    MessageText = text;
+    try {
+        TMemoryStream stream(text);
+        THTTPParser parser(stream);
+        FirstLine = parser.RestOfLine();
+        if (parser.Token() == token::kLineEnd) parser.Advance();
+        while (parser.Token() != token::kEOF && parser.Token() != token::kLineEnd) {
+            const int kind = parser.Token();
+            if (kind == token::kContentType || kind == token::kContentLength) {
+                parser.Advance();
+                if (parser.Token() == ':') parser.Advance();
+                const std::string value = parser.RestOfLine();
+                if (kind == token::kContentType) {
+                    if (ContentType.empty()) ContentType = LeftTrimmed(value);
+                } else {
+                    ParseWholeNumber(value, ContentLength);
+                }
+            } else {
+                parser.RestOfLine();
+            }
+            if (parser.Token() == token::kLineEnd) parser.Advance();
+        }
+    } catch (...) {
+        // A sent text that does not tokenize still logs with what was read of it.
+    }
+    if (const auto space = FirstLine.find(' '); space != std::string::npos) {
+        StatusText = FirstLine.substr(space + 1);
+    }
+}
+
+std::string TResponseTransaction::GetColumnText(int column) const {
+    switch (column) {
+        case 3:
+            return FormatTimeMs(Elapsed);
+        case 5:
+            return StatusText;
+        default:
+            return THTTPTransaction::GetColumnText(column);
+    }
+}
+
+TErrorTransaction::TErrorTransaction(std::uint8_t errorEvent, std::int32_t errorCode,
+                                     std::string message)
+    : ErrorEvent(errorEvent), Message(std::move(message)), ErrorCode(errorCode) {
+    Event = kErrorEventText;
+}
+
+std::string TErrorTransaction::GetDetailText() const {
+    const char* name = ErrorEvent == eeSend      ? kSendEventText
+                       : ErrorEvent == eeReceive ? kReceiveEventText
+                                                 : "";
+    const std::string when = FormatDateTime(Time, "%a, %d %b %Y %H:%M:%S");
+    const int n =
+        std::snprintf(nullptr, 0, kErrorLineFormat, when.c_str(), name, ErrorCode, Message.c_str());
+    std::string out(static_cast<std::size_t>(n), '\0');
+    std::snprintf(out.data(), out.size() + 1, kErrorLineFormat, when.c_str(), name, ErrorCode,
+                  Message.c_str());
+    return out;
+}
+
+TCustomServerLog::TCustomServerLog(TPostToOwner post)
+    : post_(std::move(post)), self_(std::make_shared<TCustomServerLog*>(this)) {}
+
+TCustomServerLog::~TCustomServerLog() = default;
+
+void TCustomServerLog::LogRequest(TWebServerRequest& request) {
+    AddEntry(std::make_unique<TRequestTransaction>(request));
+}
+
+void TCustomServerLog::LogResponse(const std::string& text) {
+    AddEntry(std::make_unique<TResponseTransaction>(text));
+}
+
+void TCustomServerLog::LogError(int eventKind, int errorCode, const std::string& message) {
+    AddEntry(std::make_unique<TErrorTransaction>(static_cast<std::uint8_t>(eventKind),
+                                                 static_cast<std::int32_t>(errorCode), message));
+}
+
+void TCustomServerLog::AddEntry(std::unique_ptr<TTransactionLogEntry> entry) {
+    if (!entry) return;
+    std::lock_guard guard(lock_);
+    if (dynamic_cast<TRequestTransaction*>(entry.get())) {
+        bool found = false;
+        for (auto& record : requestTimes_) {
+            if (record.ThreadID == entry->ThreadID) {
+                record.Time = entry->Time;
+                found = true;
+                break;
+            }
+        }
+        if (!found) requestTimes_.push_back({entry->ThreadID, entry->Time});
+    } else {
+        for (const auto& record : requestTimes_) {
+            if (record.ThreadID == entry->ThreadID) {
+                if (record.Time != 0) entry->Elapsed = entry->Time - record.Time;
+                break;
+            }
+        }
+    }
+    queue_.push_back(std::move(entry));
+    if (post_) {
+        std::weak_ptr<TCustomServerLog*> weak = self_;
+        post_([weak] {
+            if (auto self = weak.lock()) (*self)->DrainQueue();
+        });
+    }
+}
+
+std::unique_ptr<TTransactionLogEntry> TCustomServerLog::TakeNext() {
+    std::lock_guard guard(lock_);
+    if (queue_.empty()) return nullptr;
+    auto entry = std::move(queue_.front());
+    queue_.pop_front();
+    return entry;
+}
+
+void TCustomServerLog::DrainQueue() {
+    while (auto entry = TakeNext()) {
+        bool release = true;
+        DeliverEntry(entry, release);
+        // A listener that kept the entry owns it from here on.
+        if (!release) static_cast<void>(entry.release());
+    }
+}
+
+void TCustomServerLog::DeliverEntry(std::unique_ptr<TTransactionLogEntry>& entry, bool& release) {
+    if (OnEntry) OnEntry(*this, entry, release);
+}
+
+std::vector<TCustomServerLog::TRequestTime> TCustomServerLog::RequestTimesCopy() const {
+    std::lock_guard guard(lock_);
+    return requestTimes_;
+}
+
+std::size_t TCustomServerLog::QueuedCount() const {
+    std::lock_guard guard(lock_);
+    return queue_.size();
+}
+
+TPostToOwner TOwnerQueue::Poster() {
+    return [this](std::function<void()> call) { Post(std::move(call)); };
+}
+
+void TOwnerQueue::Post(std::function<void()> call) {
+    {
+        std::lock_guard guard(lock_);
+        calls_.push_back(std::move(call));
+    }
+    ready_.notify_one();
+}
+
+std::size_t TOwnerQueue::RunPending() {
+    std::deque<std::function<void()>> calls;
+    {
+        std::lock_guard guard(lock_);
+        calls.swap(calls_);
+        woken_ = false;
+    }
+    for (auto& call : calls)
+        call();
+    return calls.size();
+}
+
+std::size_t TOwnerQueue::WaitAndRun(int timeoutMs) {
+    {
+        std::unique_lock guard(lock_);
+        ready_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                        [this] { return !calls_.empty() || woken_; });
+    }
+    return RunPending();
+}
+
+void TOwnerQueue::Wake() {
+    {
+        std::lock_guard guard(lock_);
+        woken_ = true;
+    }
+    ready_.notify_one();
+}
+
+}  // namespace zephyrine::server

@@ -1,0 +1,495 @@
+#include "WinSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace zephyrine::server {
+
+namespace {
+
+constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
+
+void SetWait(int handle, int waitMs) {
+    timeval tv{};
+    tv.tv_sec = waitMs / 1000;
+    tv.tv_usec = (waitMs % 1000) * 1000;
+    ::setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+bool WouldBlock(int code) {
+    return code == EAGAIN || code == EWOULDBLOCK;
+}
+
+}  // namespace
+
+std::string SystemErrorMessage(int code) {
+    char buffer[256];
+    // The GNU strerror_r returns the message, which may or may not be the buffer.
+    return strerror_r(code, buffer, sizeof buffer);
+}
+
+std::string SocketErrorText(int code, const char* api) {
+    return "Windows socket error: " + SystemErrorMessage(code) + " (" + std::to_string(code) +
+           "), on API '" + api + "'";
+}
+
+// --- TCustomWinSocket ---
+
+TCustomWinSocket::TCustomWinSocket(int handle) : handle_(handle), connected_(handle >= 0) {}
+
+TCustomWinSocket::~TCustomWinSocket() {
+    const int handle = handle_.exchange(-1);
+    if (handle >= 0) ::close(handle);
+}
+
+void TCustomWinSocket::Attach(int handle) {
+    handle_ = handle;
+    connected_ = false;
+}
+
+void TCustomWinSocket::Close() {
+    std::lock_guard guard(lock_);
+    int handle;
+    {
+        std::lock_guard h(handleLock_);
+        handle = handle_.exchange(-1);
+    }
+    if (handle < 0) return;
+    OnDisconnect();
+    connected_ = false;
+    ::close(handle);
+    pendingStream_.reset();
+}
+
+void TCustomWinSocket::ShutdownIO() {
+    std::lock_guard h(handleLock_);
+    const int handle = handle_.load();
+    if (handle >= 0) ::shutdown(handle, SHUT_RDWR);
+}
+
+// --- TServerClientWinSocket ---
+
+TServerClientWinSocket::TServerClientWinSocket(int handle, TServerWinSocket* server)
+    : TCustomWinSocket(handle), server_(server) {
+    if (server_) {
+        std::lock_guard guard(server_->listLock_);
+        server_->connections_.push_back(this);
+    }
+}
+
+TServerClientWinSocket::~TServerClientWinSocket() {
+    if (server_) {
+        std::lock_guard guard(server_->listLock_);
+        std::erase(server_->connections_, this);
+    }
+    Close();
+}
+
+void TServerClientWinSocket::Error(TErrorEventKind kind, int code, const char* api) {
+    if (OnErrorEvent) OnErrorEvent(kind, code);
+    Close();
+    if (code != 0) throw ESocketError(SocketErrorText(code, api));
+}
+
+std::size_t TServerClientWinSocket::SendBuf(const void* buffer, std::size_t count) {
+    std::lock_guard guard(lock_);
+    const char* p = static_cast<const char*>(buffer);
+    std::size_t sent = 0;
+    while (sent < count && IsConnected()) {
+        const ssize_t n = ::send(Handle(), p + sent, count - sent, MSG_NOSIGNAL);
+        if (n >= 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int code = errno;
+        if (code == EINTR) continue;
+        if (WouldBlock(code)) break;  // the wait ran out
+        Error(TErrorEventKind::Send, code, "send");
+        break;
+    }
+    return sent;
+}
+
+std::size_t TServerClientWinSocket::ReceiveBuf(void* buffer, std::size_t count) {
+    std::lock_guard guard(lock_);
+    while (IsConnected()) {
+        const ssize_t n = ::recv(Handle(), buffer, count, 0);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        const int code = errno;
+        if (code == EINTR) continue;
+        if (WouldBlock(code)) return 0;
+        Error(TErrorEventKind::Receive, code, "recv");
+        break;
+    }
+    return 0;
+}
+
+bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<TStream>& stream) {
+    if (pendingStream_) return false;
+    pendingStream_ = std::move(stream);
+    std::lock_guard guard(lock_);
+    if (!IsConnected()) return false;
+    char piece[kSendPieceSize];
+    std::int64_t position = pendingStream_->Position();
+    while (pendingStream_) {
+        const std::size_t got = pendingStream_->Read(piece, sizeof piece);
+        if (got == 0) {
+            pendingStream_.reset();
+            break;
+        }
+        std::size_t sent = 0;
+        int code = 0;
+        while (sent < got) {
+            const ssize_t n = ::send(Handle(), piece + sent, got - sent, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                code = n < 0 ? errno : EPIPE;
+                break;
+            }
+        }
+        if (code == 0) {
+            position += static_cast<std::int64_t>(got);
+            continue;
+        }
+        if (WouldBlock(code)) {
+            // The wait ran out: the rest stays with the connection until it is closed.
+            pendingStream_->SetPosition(position + static_cast<std::int64_t>(sent));
+            break;
+        }
+        if (OnErrorEvent) OnErrorEvent(TErrorEventKind::Send, code);
+        Close();
+        pendingStream_.reset();
+    }
+    return true;
+}
+
+void TServerClientWinSocket::PeerName(std::string& address, std::string& host) {
+    sockaddr_in peer{};
+    {
+        std::lock_guard guard(lock_);
+        socklen_t length = sizeof peer;
+        if (::getpeername(Handle(), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+            throw ESocketError(SocketErrorText(errno, "getpeername"));
+        }
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    address = text;
+    char name[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<sockaddr*>(&peer), sizeof peer, name, sizeof name, nullptr,
+                      0, NI_NAMEREQD) == 0) {
+        host = name;
+    } else {
+        host.clear();
+    }
+}
+
+// --- TWinSocketStream ---
+
+TWinSocketStream::TWinSocketStream(TServerClientWinSocket& connection, int waitMs)
+    : connection_(connection), waitMs_(waitMs) {
+    const int handle = connection_.Handle();
+    if (handle >= 0) {
+        const int flags = ::fcntl(handle, F_GETFL);
+        if (flags >= 0 && (flags & O_NONBLOCK)) throw ESocketError(kNotBlockingText);
+        SetWait(handle, waitMs_);
+    }
+}
+
+std::size_t TWinSocketStream::Read(void* buffer, std::size_t count) {
+    std::lock_guard guard(connection_.Lock());
+    if (!connection_.IsConnected()) return 0;
+    for (;;) {
+        const ssize_t n = ::recv(connection_.Handle(), buffer, count, 0);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        const int code = errno;
+        if (code == EINTR) continue;
+        if (WouldBlock(code)) return 0;
+        throw ESocketError("Read error " + std::to_string(code) + ", " + SystemErrorMessage(code));
+    }
+}
+
+std::size_t TWinSocketStream::Write(const void* buffer, std::size_t count) {
+    std::lock_guard guard(connection_.Lock());
+    if (!connection_.IsConnected()) return 0;
+    for (;;) {
+        const ssize_t n = ::send(connection_.Handle(), buffer, count, MSG_NOSIGNAL);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        const int code = errno;
+        if (code == EINTR) continue;
+        if (WouldBlock(code)) return 0;
+        throw ESocketError("Write error " + std::to_string(code) + ", " + SystemErrorMessage(code));
+    }
+}
+
+// --- TEvent ---
+
+void TEvent::Set() {
+    {
+        std::lock_guard guard(lock_);
+        set_ = true;
+    }
+    changed_.notify_all();
+}
+
+void TEvent::Reset() {
+    std::lock_guard guard(lock_);
+    set_ = false;
+}
+
+void TEvent::Wait() {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [this] { return set_; });
+}
+
+// --- TServerClientThread ---
+
+TServerClientThread::TServerClientThread(TServerWinSocket& listener) : listener_(listener) {}
+
+TServerClientThread::~TServerClientThread() {
+    Join();
+}
+
+void TServerClientThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TServerClientThread::Join() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TServerClientThread::ReportSocketError(TErrorEventKind, int&) {}
+
+void TServerClientThread::Execute() {
+    // One step above normal where the system allows it; otherwise the thread runs at normal.
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, 0);
+    if (errno == 0) ::setpriority(PRIO_PROCESS, 0, nice - 1);
+
+    bool leave = false;
+    while (!leave) {
+        std::unique_ptr<TServerClientWinSocket> done;
+        try {
+            wake_.Wait();
+            wake_.Reset();
+            if (!Terminated()) ServeConnection();
+            std::lock_guard guard(listener_.listLock_);
+            done = std::move(connection_);
+            leave = Terminated() || !StayCached;
+            if (leave) listener_.ThreadEnding(*this);
+        } catch (...) {
+            ReportException(std::current_exception());
+            std::lock_guard guard(listener_.listLock_);
+            StayCached = false;
+            done = std::move(connection_);
+            leave = true;
+            listener_.ThreadEnding(*this);
+        }
+    }
+}
+
+// --- TServerWinSocket ---
+
+TServerWinSocket::TServerWinSocket() = default;
+
+TServerWinSocket::~TServerWinSocket() {
+    Disconnect();
+}
+
+void TServerWinSocket::SetServerType(TServerType type) {
+    if (type == serverType_) return;
+    if (Handle() >= 0) throw ESocketError(kActiveSocketText);
+    serverType_ = type;
+}
+
+int TServerWinSocket::CacheLimit() {
+    std::lock_guard guard(listLock_);
+    return cacheLimit_;
+}
+
+void TServerWinSocket::SetCacheLimit(int limit) {
+    std::lock_guard guard(listLock_);
+    cacheLimit_ = limit;
+    if (limit == 0) {
+        for (auto& thread : activeThreads_)
+            thread->StayCached = false;
+    }
+}
+
+std::size_t TServerWinSocket::ActiveThreadCount() {
+    std::lock_guard guard(listLock_);
+    return activeThreads_.size();
+}
+
+std::size_t TServerWinSocket::IdleThreadCount() {
+    std::lock_guard guard(listLock_);
+    return static_cast<std::size_t>(std::count_if(activeThreads_.begin(), activeThreads_.end(),
+                                                  [](auto& t) { return !t->HasConnection(); }));
+}
+
+std::size_t TServerWinSocket::ConnectionCount() {
+    std::lock_guard guard(listLock_);
+    return connections_.size();
+}
+
+std::uint16_t TServerWinSocket::LocalPort() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (Handle() < 0 ||
+        ::getsockname(Handle(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        return 0;
+    }
+    return ntohs(local.sin_port);
+}
+
+void TServerWinSocket::OnDisconnect() {
+    if (OnListenChange) OnListenChange(false);
+}
+
+void TServerWinSocket::Listen(std::uint16_t port) {
+    std::lock_guard guard(lock_);
+    if (Handle() >= 0) throw ESocketError(kOpenSocketText);
+    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (handle < 0) throw ESocketError(kNoSocketText);
+    Attach(handle);
+    // Lets a restarted server bind while old connections linger in TIME_WAIT; on Linux it does
+    // not let two listeners share a port.
+    const int on = 1;
+    ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    if (::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int code = errno;
+        Close();
+        throw ESocketError(SocketErrorText(code, "bind"));
+    }
+    if (OnListenChange) OnListenChange(true);
+    if (::listen(handle, kListenBacklog) != 0) {
+        const int code = errno;
+        Close();
+        throw ESocketError(SocketErrorText(code, "listen"));
+    }
+    connected_ = true;
+    acceptStop_ = false;
+    {
+        std::lock_guard lists(listLock_);
+        stopping_ = false;
+    }
+    acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+void TServerWinSocket::AcceptLoop() {
+    while (!acceptStop_) {
+        const int handle = ::accept4(Handle(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (handle < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                std::this_thread::sleep_for(kAcceptRetryDelay);
+            }
+            continue;
+        }
+        GetServerThread(std::make_unique<TServerClientWinSocket>(handle, this));
+        ReapFinished();
+    }
+}
+
+void TServerWinSocket::GetServerThread(std::unique_ptr<TServerClientWinSocket> connection) {
+    std::lock_guard guard(listLock_);
+    if (stopping_) return;
+    for (auto& thread : activeThreads_) {
+        if (!thread->HasConnection()) {
+            Reactivate(*thread, std::move(connection));
+            return;
+        }
+    }
+    activeThreads_.push_back(CreateServerThread());
+    TServerClientThread& thread = *activeThreads_.back();
+    thread.StayCached = cacheLimit_ >= static_cast<int>(activeThreads_.size());
+    Reactivate(thread, std::move(connection));
+    thread.Start();
+}
+
+void TServerWinSocket::Reactivate(TServerClientThread& thread,
+                                  std::unique_ptr<TServerClientWinSocket> connection) {
+    connection->OnErrorEvent = [&thread](TErrorEventKind kind, int& code) {
+        thread.ReportSocketError(kind, code);
+    };
+    thread.connection_ = std::move(connection);
+    thread.wake_.Set();
+}
+
+void TServerWinSocket::ThreadEnding(TServerClientThread& thread) {
+    const auto it = std::find_if(activeThreads_.begin(), activeThreads_.end(),
+                                 [&](auto& t) { return t.get() == &thread; });
+    if (it == activeThreads_.end()) return;  // shutdown holds it already
+    finishedThreads_.push_back(std::move(*it));
+    activeThreads_.erase(it);
+}
+
+void TServerWinSocket::ReapFinished() {
+    std::vector<std::unique_ptr<TServerClientThread>> finished;
+    {
+        std::lock_guard guard(listLock_);
+        finished.swap(finishedThreads_);
+    }
+    finished.clear();  // joins each thread, whose body has ended or is ending
+}
+
+void TServerWinSocket::Disconnect() {
+    std::lock_guard guard(lock_);
+    int savedLimit;
+    {
+        std::lock_guard lists(listLock_);
+        savedLimit = cacheLimit_;
+        SetCacheLimit(0);
+        stopping_ = true;
+    }
+    for (;;) {
+        std::unique_ptr<TServerClientThread> thread;
+        {
+            std::lock_guard lists(listLock_);
+            if (activeThreads_.empty()) break;
+            thread = std::move(activeThreads_.back());
+            activeThreads_.pop_back();
+            thread->Terminate();
+            thread->wake_.Set();
+            // A read in progress holds the connection's lock for its whole wait; shutting the
+            // socket down first ends it at once.
+            if (thread->connection_) thread->connection_->ShutdownIO();
+        }
+        thread->Join();
+    }
+    {
+        std::lock_guard lists(listLock_);
+        for (auto it = connections_.rbegin(); it != connections_.rend(); ++it)
+            (*it)->ShutdownIO();
+    }
+    acceptStop_ = true;
+    ShutdownIO();
+    Close();
+    if (acceptThread_.joinable()) acceptThread_.join();
+    ReapFinished();
+    {
+        std::lock_guard lists(listLock_);
+        cacheLimit_ = savedLimit;
+        stopping_ = false;
+    }
+}
+
+}  // namespace zephyrine::server

@@ -1,0 +1,224 @@
+// Blocking server sockets: the listening socket with its accept thread and its cache of
+// connection threads, the accepted connections, and the stream over a connection with its wait.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ServerConnection.h"
+#include "Stream.h"
+
+namespace zephyrine::server {
+
+inline constexpr int kListenBacklog = 5;
+inline constexpr int kSocketWaitMs = 60000;
+inline constexpr std::size_t kSendPieceSize = 4096;
+inline constexpr int kDefaultCacheLimit = 10;
+
+inline constexpr const char* kActiveSocketText = "Can't change value while socket is active";
+inline constexpr const char* kOpenSocketText = "Can't listen on an open socket";
+inline constexpr const char* kNoSocketText = "Can't create new socket";
+inline constexpr const char* kNotBlockingText = "Socket must be in blocking mode";
+
+// The socket layer's error kinds, as error hooks and the log number them.
+enum class TErrorEventKind : int { Send = 1, Receive = 2, Listen = 3 };
+
+// "Windows socket error: <message> (<code>), on API '<api>'" (the form callers match on).
+std::string SocketErrorText(int code, const char* api);
+// The system's message text for an error number.
+std::string SystemErrorMessage(int code);
+
+class TServerWinSocket;
+class TServerClientThread;
+
+// One socket handle with its connected flag and its lock. Every send, receive, peer-name query
+// and close runs under the lock.
+class TCustomWinSocket {
+  public:
+    explicit TCustomWinSocket(int handle = -1);
+    TCustomWinSocket(const TCustomWinSocket&) = delete;
+    TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
+    virtual ~TCustomWinSocket();
+
+    int Handle() const { return handle_.load(); }
+    bool IsConnected() const { return connected_.load(); }
+    std::recursive_mutex& Lock() { return lock_; }
+
+    // Under the lock: closes the handle (once) and raises the disconnect notification.
+    void Close();
+    // Without the lock: ends a transfer in progress on another thread at once.
+    void ShutdownIO();
+
+  protected:
+    void Attach(int handle);
+    virtual void OnDisconnect() {}
+    void DestroyPendingStream() { pendingStream_.reset(); }
+
+    std::recursive_mutex lock_;
+    std::atomic<int> handle_;
+    std::atomic<bool> connected_;
+    std::unique_ptr<TStream> pendingStream_;
+
+  private:
+    std::mutex handleLock_;  // orders ShutdownIO against the close of the handle
+};
+
+// One accepted connection. It is listed by its server socket while it exists.
+class TServerClientWinSocket final : public TCustomWinSocket, public IServerConnection {
+  public:
+    // A null server gives a connection of its own (tests over a socket pair).
+    TServerClientWinSocket(int handle, TServerWinSocket* server);
+    ~TServerClientWinSocket() override;
+
+    std::size_t SendBuf(const void* buffer, std::size_t count) override;
+    std::size_t ReceiveBuf(void* buffer, std::size_t count) override;
+    bool Connected() const override { return IsConnected(); }
+
+    // Sends the stream in pieces of up to 4096 bytes and takes ownership of it. False when a
+    // stream is already being sent (the caller keeps the new one) or the connection is closed.
+    bool SendWholeStream(std::unique_ptr<TStream>& stream);
+
+    // Peer address as dotted text and its host name by reverse lookup (empty when none).
+    void PeerName(std::string& address, std::string& host);
+
+    // The error hook: kind and error number of a failed transfer; it may clear the number.
+    std::function<void(TErrorEventKind kind, int& code)> OnErrorEvent;
+
+  private:
+    void Error(TErrorEventKind kind, int code, const char* api);
+
+    TServerWinSocket* server_;
+};
+
+// A stream over a connection: each read or write waits at most waitMs, and a wait that runs out
+// gives 0 bytes. Seeking does nothing.
+class TWinSocketStream final : public TStream {
+  public:
+    TWinSocketStream(TServerClientWinSocket& connection, int waitMs);
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t, TSeekOrigin) override { return 0; }
+    std::int64_t Size() override { return 0; }
+
+  private:
+    TServerClientWinSocket& connection_;
+    int waitMs_;
+};
+
+// A manual-reset event.
+class TEvent {
+  public:
+    void Set();
+    void Reset();
+    void Wait();
+
+  private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool set_ = false;
+};
+
+// A connection thread: serves the connection it is handed, then waits for the next one while it
+// stays cached. Its object is joined and destroyed by the server socket after its body has ended.
+class TServerClientThread {
+  public:
+    explicit TServerClientThread(TServerWinSocket& listener);
+    TServerClientThread(const TServerClientThread&) = delete;
+    TServerClientThread& operator=(const TServerClientThread&) = delete;
+    virtual ~TServerClientThread();
+
+    void Start();
+    void Terminate() { terminated_ = true; }
+    bool Terminated() const { return terminated_.load(); }
+    void Join();
+    TEvent& WakeEvent() { return wake_; }
+
+    // Both under the listener's list lock.
+    bool HasConnection() const { return connection_ != nullptr; }
+    bool StayCached = false;
+
+  protected:
+    virtual void ServeConnection() = 0;
+    virtual void ReportSocketError(TErrorEventKind kind, int& code);
+    virtual void ReportException(std::exception_ptr error) = 0;
+
+    // Valid on the thread between its wake-up and the end of ServeConnection.
+    TServerClientWinSocket& Connection() const { return *connection_; }
+    TServerWinSocket& Listener() const { return listener_; }
+
+  private:
+    friend class TServerWinSocket;
+    void Execute();
+
+    TServerWinSocket& listener_;
+    std::unique_ptr<TServerClientWinSocket> connection_;
+    std::atomic<bool> terminated_{false};
+    TEvent wake_;
+    std::thread thread_;
+};
+
+enum class TServerType { ThreadBlocking, NonBlocking };
+
+// The listening socket.
+class TServerWinSocket : public TCustomWinSocket {
+  public:
+    TServerWinSocket();
+    ~TServerWinSocket() override;
+
+    // Opens the socket on every local address and starts the accept thread.
+    void Listen(std::uint16_t port);
+    // Stops every connection thread, the accept thread and closes the socket.
+    void Disconnect();
+    // The port the socket is bound to (the system's choice when 0 was asked for).
+    std::uint16_t LocalPort() const;
+
+    void SetServerType(TServerType type);
+    TServerType ServerType() const { return serverType_; }
+    int CacheLimit();
+    // 0 also clears StayCached of every thread.
+    void SetCacheLimit(int limit);
+
+    // Raised on listen (true) and close (false).
+    std::function<void(bool listening)> OnListenChange;
+
+    // For observers: counts under the list lock.
+    std::size_t ActiveThreadCount();
+    std::size_t IdleThreadCount();
+    std::size_t ConnectionCount();
+
+  protected:
+    virtual std::unique_ptr<TServerClientThread> CreateServerThread() = 0;
+    void OnDisconnect() override;
+
+  private:
+    friend class TServerClientWinSocket;
+    friend class TServerClientThread;
+
+    void AcceptLoop();
+    void GetServerThread(std::unique_ptr<TServerClientWinSocket> connection);
+    void Reactivate(TServerClientThread& thread,
+                    std::unique_ptr<TServerClientWinSocket> connection);
+    // Called by a thread under the list lock when its body is about to end.
+    void ThreadEnding(TServerClientThread& thread);
+    void ReapFinished();
+
+    std::recursive_mutex listLock_;
+    std::vector<TServerClientWinSocket*> connections_;
+    std::vector<std::unique_ptr<TServerClientThread>> activeThreads_;
+    std::vector<std::unique_ptr<TServerClientThread>> finishedThreads_;
+    int cacheLimit_ = kDefaultCacheLimit;
+    bool stopping_ = false;
+    TServerType serverType_ = TServerType::ThreadBlocking;
+    std::atomic<bool> acceptStop_{false};
+    std::thread acceptThread_;
+};
+
+}  // namespace zephyrine::server
