@@ -278,7 +278,11 @@ int TGlobal::RunAndWait(const std::vector<std::string>& argv, int /*show*/) {
 
 void TGlobal::ClearFolder(const std::string& folder, const std::string& mask) {
     std::error_code ec;
-    const fs::path dir(folder);
+    // The folder's own entry, without the trailing "/" that would resolve a link.
+    std::string own = folder;
+    while (own.size() > 1 && own.back() == '/')
+        own.pop_back();
+    const fs::path dir(own);
     // A folder that is a symbolic link is not followed: only the link goes.
     if (fs::is_symlink(fs::symlink_status(dir, ec))) {
         fs::remove(dir, ec);

@@ -1,0 +1,149 @@
+// The refusal of a second instance (Part 1.1) between real processes of the program. Each run
+// gets its own XDG_RUNTIME_DIR, so parallel tests never see each other's presence, and message
+// boxes go to standard error (ZEPHYRINE_MESSAGE_BOX=stderr) so nothing blocks.
+#include "InstancePresence.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+using zephyrine::platform::TInstancePresence;
+using zephyrine::test::ReadFile;
+using zephyrine::test::TScopedEnv;
+using zephyrine::test::TTempDir;
+
+namespace {
+
+const char kRefusal[] =
+    "MessageBox[Zephyrine]: Zephyrine is already running.First,Please close the program.\n";
+
+class TProgram {
+  public:
+    TProgram(const std::vector<std::string>& args, const std::string& stderrFile,
+             const std::vector<std::string>& env) {
+        const char* exe = std::getenv("ZEPHYRINE_EXE");
+        if (exe == nullptr) throw std::runtime_error("ZEPHYRINE_EXE is not set");
+        std::vector<std::string> argv = {exe};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> a;
+        for (auto& s : argv)
+            a.push_back(s.data());
+        a.push_back(nullptr);
+        std::vector<std::string> envStrings = env;
+        for (char** e = environ; *e != nullptr; ++e)
+            envStrings.emplace_back(*e);
+        std::vector<char*> envp;
+        for (auto& s : envStrings)
+            envp.push_back(s.data());  // the first of a name wins
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        const int rc = posix_spawn(&pid_, exe, &actions, nullptr, a.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start the program");
+    }
+    ~TProgram() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // The exit status, or nullopt while it still runs after the wait.
+    std::optional<int> WaitFor(std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (std::chrono::steady_clock::now() >= end) return std::nullopt;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    bool Running() { return pid_ > 0 && !WaitFor(0ms).has_value(); }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class SecondInstance : public ::testing::Test {
+  protected:
+    SecondInstance() : runtime("XDG_RUNTIME_DIR", dir / "rt") {
+        mkdir((dir / "rt").c_str(), 0700);
+        env = {"XDG_RUNTIME_DIR=" + (dir / "rt"), "XDG_DATA_HOME=" + (dir / "data"),
+               "QT_QPA_PLATFORM=offscreen", "ZEPHYRINE_MESSAGE_BOX=stderr"};
+    }
+    TTempDir dir;
+    TScopedEnv runtime;  // the test looks at the same presence as the programs
+    std::vector<std::string> env;
+};
+
+}  // namespace
+
+TEST_F(SecondInstance, WithAFileArgumentIsRefusedAndTheFirstKeepsRunning) {
+    TProgram first({}, dir / "first.err", env);
+    ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s))
+        << ReadFile(dir / "first.err");
+
+    TProgram second({dir / "pack.mca"}, dir / "second.err", env);
+    const std::optional<int> status = second.WaitFor(20s);
+    ASSERT_TRUE(status.has_value()) << "the second instance did not end";
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(ReadFile(dir / "second.err"), kRefusal);  // the box and nothing else: no window
+
+    EXPECT_TRUE(first.Running());
+    EXPECT_TRUE(TInstancePresence::IsHeldByAnyone());
+    EXPECT_EQ(ReadFile(dir / "first.err").find("already running"), std::string::npos);
+}
+
+TEST_F(SecondInstance, WithoutAnArgumentRunsNormally) {
+    TProgram first({}, dir / "first.err", env);
+    ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s));
+    TProgram second({}, dir / "second.err", env);
+    EXPECT_FALSE(second.WaitFor(1500ms).has_value()) << "the second instance ended";
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(ReadFile(dir / "second.err").find("already running"), std::string::npos);
+}
+
+TEST_F(SecondInstance, AFirstStartWithAFileArgumentRuns) {
+    EXPECT_FALSE(TInstancePresence::IsHeldByAnyone());
+    TProgram first({dir / "pack.mca"}, dir / "first.err", env);
+    ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s));
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(ReadFile(dir / "first.err").find("already running"), std::string::npos);
+}
+
+TEST_F(SecondInstance, ThePresenceEndsWithTheWindow) {
+    {
+        TProgram first({}, dir / "first.err", env);
+        ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s));
+    }  // killed
+    EXPECT_FALSE(TInstancePresence::IsHeldByAnyone());
+    TProgram later({dir / "pack.mca"}, dir / "later.err", env);
+    EXPECT_FALSE(later.WaitFor(1500ms).has_value());  // not refused
+}

@@ -1,0 +1,147 @@
+// Helpers shared by the tests of src/app: temporary folders, files, a message box that records,
+// the Qt application object (offscreen) and a main window over a folder of the test's own.
+#pragma once
+
+#include "Platform.h"
+#include "WinksGlobal.h"
+#include "uMainForm.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace zephyrine::test {
+
+class TTempDir {
+  public:
+    TTempDir() {
+        std::string templ =
+            (std::filesystem::temp_directory_path() / "zephyrine-test-XXXXXX").string();
+        if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = templ;
+    }
+    ~TTempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::string Folder() const { return path_.string() + "/"; }  // ends in "/"
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Sets an environment variable for a scope and puts the old value back after.
+class TScopedEnv {
+  public:
+    TScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~TScopedEnv() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    TScopedEnv(const TScopedEnv&) = delete;
+    TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+struct TShownMessage {
+    std::string Text;
+    std::string Caption;
+    platform::TMsgIcon Icon;
+};
+
+class TRecordingMessageBox : public platform::IMessageBox {
+  public:
+    explicit TRecordingMessageBox(std::shared_ptr<std::vector<TShownMessage>> log)
+        : log_(std::move(log)) {}
+    void Show(QWidget*, const std::string& text, const std::string& caption,
+              platform::TMsgIcon icon) override {
+        log_->push_back({text, caption, icon});
+    }
+
+  private:
+    std::shared_ptr<std::vector<TShownMessage>> log_;
+};
+
+inline QApplication& EnsureApp() {
+    static int argc = 1;
+    static char name[] = "zephyrine-test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        auto* a = new QApplication(argc, argv);  // lives until the process ends
+        QApplication::setApplicationDisplayName("Zephyrine");
+        return a;
+    }();
+    return *app;
+}
+
+// A window over folder (its AppFolder); XDG_DATA_HOME points into the folder so the association
+// never touches the user's own.
+struct TWindowFixture {
+    explicit TWindowFixture(const std::string& folder)
+        : dataHome("XDG_DATA_HOME", folder + "xdg-data"),
+          runtimeDir("XDG_RUNTIME_DIR", folder),
+          global((EnsureApp(), folder), "http://content.test") {}
+
+    std::unique_ptr<app::TfrmMainForm> Create(std::string fileArgument = {}) {
+        platform::TPlatform p;
+        p.MessageBox = std::make_unique<TRecordingMessageBox>(messages);
+        return std::make_unique<app::TfrmMainForm>(
+            global, std::move(p), platform::TRemoteRoots{"http://content.test", "http://cat.test"},
+            std::move(fileArgument));
+    }
+
+    TScopedEnv dataHome;
+    TScopedEnv runtimeDir;
+    app::TGlobal global;
+    std::shared_ptr<std::vector<TShownMessage>> messages =
+        std::make_shared<std::vector<TShownMessage>>();
+};
+
+// A catalogue with the given categories, each a list of item names.
+inline std::string Catalogue(const std::vector<std::pair<std::string, int>>& categories) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<WinksList>\n";
+    int n = 0;
+    for (const auto& [name, count] : categories) {
+        xml += "  <" + name + ">\n";
+        for (int i = 0; i < count; ++i, ++n) {
+            const std::string id = std::to_string(n);
+            xml += "    <Wink WinkName=\"Wink " + id + "\" DownloadUrl=\"w" + id +
+                   ".cab\" SwfUrl=\"w" + id + ".swf\"/>\n";
+        }
+        xml += "  </" + name + ">\n";
+    }
+    return xml + "</WinksList>\n";
+}
+
+}  // namespace zephyrine::test
