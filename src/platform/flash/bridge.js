@@ -1,0 +1,125 @@
+// Runs before ruffle.js. Routes the page's fetches through the program's URL scheme (the page's
+// fetch() refuses custom schemes, and remote servers send no CORS headers), drives the player
+// and reports its events to the program as console lines "BRIDGE:" + JSON.
+(() => {
+    "use strict";
+    const self = "zephyrine-flash://player/";
+    const errorType = "application/x-zephyrine-fetch-error";
+
+    const emit = (event, detail) =>
+        console.log("BRIDGE:" + JSON.stringify(Object.assign({ event }, detail || {})));
+
+    const respond = (url, body, status, statusText, type) => {
+        const response = new Response(status === 204 || status === 304 ? null : body, {
+            status,
+            statusText,
+            headers: { "Content-Type": type, "Content-Length": String(body.byteLength) },
+        });
+        // Ruffle resolves the movie's relative URLs against response.url.
+        Object.defineProperty(response, "url", { value: url });
+        return response;
+    };
+
+    const xhrFetch = (input, init) =>
+        new Promise((resolve, reject) => {
+            const raw = typeof input === "string" ? input : input instanceof URL ? input.href : input.url;
+            let url;
+            try {
+                url = new URL(raw, document.baseURI);
+            } catch (e) {
+                reject(new TypeError("Invalid URL: " + raw));
+                return;
+            }
+            let target;
+            if (url.href.startsWith(self)) {
+                target = url.href;
+            } else if (["http:", "https:", "file:"].includes(url.protocol)) {
+                target = self + "fetch?url=" + encodeURIComponent(url.href);
+            } else {
+                reject(new TypeError("URL scheme not allowed: " + url.protocol));
+                return;
+            }
+            const xhr = new XMLHttpRequest();
+            xhr.open("GET", target);
+            xhr.responseType = "arraybuffer";
+            if (init && init.signal) init.signal.addEventListener("abort", () => xhr.abort());
+            xhr.onload = () => {
+                const type = xhr.getResponseHeader("Content-Type") || "application/octet-stream";
+                const body = xhr.response || new ArrayBuffer(0);
+                if (!type.startsWith(errorType)) {
+                    resolve(respond(url.href, body, 200, "OK", type));
+                    return;
+                }
+                let info = { status: 0, statusText: "", message: "fetch failed" };
+                try {
+                    info = JSON.parse(new TextDecoder().decode(body));
+                } catch (e) {}
+                if (info.status >= 200 && info.status <= 599) {
+                    resolve(respond(url.href, new ArrayBuffer(0), info.status, info.statusText, "text/plain"));
+                } else {
+                    reject(new TypeError(info.message));
+                }
+            };
+            xhr.onerror = () => reject(new TypeError("Failed to fetch " + url.href));
+            xhr.onabort = () => reject(new DOMException("The fetch was aborted", "AbortError"));
+            xhr.send();
+        });
+    window.fetch = xhrFetch;
+
+    let player = null;
+    let serial = 0;
+    let panicked = false;
+
+    const watchForPanic = (element) => {
+        const root = element.shadowRoot;
+        if (!root) return;
+        new MutationObserver(() => {
+            if (panicked) return;
+            const panic = root.querySelector("#panic");
+            if (!panic) return;
+            panicked = true;
+            const body = root.querySelector("#panic-body");
+            emit("panic", { serial, message: (body ? body.textContent : panic.textContent).trim() });
+        }).observe(root, { childList: true, subtree: true });
+    };
+
+    const newPlayer = () => {
+        if (player) player.remove();
+        panicked = false;
+        player = window.RufflePlayer.newest().createPlayer();
+        const mine = player;
+        mine.addEventListener("loadedmetadata", () => {
+            const m = mine.metadata || {};
+            emit("metadata", { serial, width: m.width, height: m.height, frameRate: m.frameRate });
+        });
+        mine.addEventListener("loadeddata", () => {
+            const loaded = serial;
+            // Two animation frames: the first frame has then been drawn and composited.
+            requestAnimationFrame(() => requestAnimationFrame(() => emit("frame", { serial: loaded })));
+        });
+        document.getElementById("stage").appendChild(mine);
+        watchForPanic(mine);
+    };
+
+    window.zephyrineBridge = {
+        pageLoaded() {
+            if (!window.RufflePlayer || !window.RufflePlayer.newest) {
+                emit("missing", { message: "ruffle.js did not load" });
+                return;
+            }
+            window.RufflePlayer.config = Object.assign(window.RufflePlayer.config || {}, {
+                publicPath: self + "ruffle/",
+                polyfills: false,
+            });
+            emit("ready");
+        },
+        play(request) {
+            serial = request.serial;
+            if (!player || panicked) newPlayer();
+            player
+                .ruffle()
+                .load(Object.assign({ url: request.url }, request.options))
+                .catch((e) => emit("error", { serial: request.serial, message: String(e) }));
+        },
+    };
+})();

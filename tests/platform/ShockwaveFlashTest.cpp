@@ -1,0 +1,238 @@
+// The preview control playing real movies (made by zephyrine-swfwriter) offscreen, from a local
+// path and from a real HTTP server, and reporting what cannot be played.
+#include "LocalHttpServer.h"
+#include "ShockwaveFlash.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QSignalSpy>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using zephyrine::mediatest::Run;
+using zephyrine::mediatest::TLocalHttpServer;
+using zephyrine::mediatest::TTempFolder;
+using zephyrine::mediatest::WriteText;
+using zephyrine::platform::TShockwaveFlash;
+
+namespace {
+
+constexpr int kFirstFrameTimeoutMs = 60000;
+
+std::string SwfWriter() {
+    const char* exe = std::getenv("ZEPHYRINE_SWFWRITER");
+    return exe ? exe : "zephyrine-swfwriter";
+}
+
+void MakeSwf(const std::string& path, const std::string& colour) {
+    ASSERT_EQ(Run({SwfWriter(), path, "--colour", colour, "--size", "60"}), 0);
+}
+
+struct TBox {
+    int left = 0, top = 0, right = 0, bottom = 0, pixels = 0;
+};
+
+// The bounding box of the pixels close to the colour, none when there are too few of them.
+std::optional<TBox> FindColour(const QImage& image, QColor colour) {
+    TBox box{image.width(), image.height(), -1, -1, 0};
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) < 40 &&
+                std::abs(c.green() - colour.green()) < 40 &&
+                std::abs(c.blue() - colour.blue()) < 40) {
+                box.left = std::min(box.left, x);
+                box.right = std::max(box.right, x);
+                box.top = std::min(box.top, y);
+                box.bottom = std::max(box.bottom, y);
+                ++box.pixels;
+            }
+        }
+    if (box.pixels < 100) return std::nullopt;
+    return box;
+}
+
+void Wait(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+class ShockwaveFlashTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        flash = std::make_unique<TShockwaveFlash>();
+        flash->resize(433, 312);
+        flash->show();
+    }
+    void TearDown() override { flash.reset(); }
+
+    // Plays and waits for the first frame or a failure; true on the first frame.
+    bool PlayAndWait(const std::string& movie, QString* failure = nullptr) {
+        QSignalSpy frames(flash.get(), &TShockwaveFlash::FirstFrameDrawn);
+        QSignalSpy failures(flash.get(), &TShockwaveFlash::MovieFailed);
+        flash->SetMovie(movie);
+        flash->Play();
+        QElapsedTimer t;
+        t.start();
+        while (frames.isEmpty() && failures.isEmpty() && t.elapsed() < kFirstFrameTimeoutMs)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (failure && !failures.isEmpty()) *failure = failures.first().first().toString();
+        return !frames.isEmpty();
+    }
+
+    // The square is drawn in the pane and has moved between two grabs a second apart.
+    void ExpectMovingSquare(QColor colour) {
+        Wait(300);
+        const auto first = FindColour(flash->View()->grab().toImage(), colour);
+        Wait(1000);
+        const auto second = FindColour(flash->View()->grab().toImage(), colour);
+        ASSERT_TRUE(first.has_value()) << "the square is not drawn";
+        ASSERT_TRUE(second.has_value()) << "the square is not drawn";
+        EXPECT_NE(first->left, second->left) << "the square did not move";
+        EXPECT_NEAR(first->bottom - first->top, second->bottom - second->top, 3);
+    }
+
+    // Runs a script in the pane's page and waits for its result.
+    QString Evaluate(const QString& script) {
+        QString result;
+        bool done = false;
+        flash->View()->page()->runJavaScript(script, [&](const QVariant& v) {
+            result = v.toString();
+            done = true;
+        });
+        QElapsedTimer t;
+        t.start();
+        while (!done && t.elapsed() < 10000)
+            QApplication::processEvents();
+        return result;
+    }
+
+    // The player shows its own error screen.
+    bool PlayerShowsError() {
+        for (int i = 0; i < 50; ++i) {
+            if (Evaluate("String(!!document.querySelector('#stage > *').shadowRoot"
+                         ".querySelector('#panic'))") == "true")
+                return true;
+            Wait(100);
+        }
+        return false;
+    }
+
+    TTempFolder dir;
+    std::unique_ptr<TShockwaveFlash> flash;
+};
+
+TEST_F(ShockwaveFlashTest, PlaysLocalMovieAndReusesThePageForTheNext) {
+    MakeSwf(dir / "red.swf", "E02020");
+    MakeSwf(dir / "blue.swf", "2020E0");
+    EXPECT_EQ(flash->View(), nullptr) << "the web view is made on the first preview only";
+
+    QString failure;
+    ASSERT_TRUE(PlayAndWait(dir / "red.swf", &failure)) << failure.toStdString();
+    ExpectMovingSquare(QColor(0xE0, 0x20, 0x20));
+    QWebEngineView* view = flash->View();
+
+    ASSERT_TRUE(PlayAndWait(dir / "blue.swf", &failure)) << failure.toStdString();
+    EXPECT_EQ(flash->View(), view);
+    ExpectMovingSquare(QColor(0x20, 0x20, 0xE0));
+    EXPECT_FALSE(FindColour(flash->View()->grab().toImage(), QColor(0xE0, 0x20, 0x20)));
+    EXPECT_EQ(flash->Movie(), dir / "blue.swf");
+}
+
+TEST_F(ShockwaveFlashTest, PlaysHttpMovie) {
+    MakeSwf(dir / "green.swf", "20C020");
+    TLocalHttpServer server(dir.Path());
+    QString failure;
+    ASSERT_TRUE(PlayAndWait(server.Root() + "/green.swf", &failure)) << failure.toStdString();
+    ExpectMovingSquare(QColor(0x20, 0xC0, 0x20));
+}
+
+TEST_F(ShockwaveFlashTest, ReportsWhatCannotBePlayed) {
+    WriteText(dir / "notes.swf", "this is not a movie");
+    MakeSwf(dir / "good.swf", "E02020");
+    TLocalHttpServer server(dir.Path());
+    QString failure;
+
+    EXPECT_FALSE(PlayAndWait(server.Root() + "/missing.swf", &failure));
+    EXPECT_NE(failure.indexOf("HTTP 404"), -1) << failure.toStdString();
+    EXPECT_TRUE(PlayerShowsError());
+
+    failure.clear();
+    EXPECT_FALSE(PlayAndWait(dir / "gone.swf", &failure));
+    EXPECT_NE(failure.indexOf("does not exist"), -1) << failure.toStdString();
+
+    failure.clear();
+    EXPECT_FALSE(PlayAndWait(server.Root() + "/notes.swf", &failure));
+    EXPECT_NE(failure.indexOf("is not a SWF movie"), -1) << failure.toStdString();
+
+    failure.clear();
+    EXPECT_FALSE(PlayAndWait(dir / "notes.swf", &failure));
+    EXPECT_NE(failure.indexOf("is not a SWF movie"), -1) << failure.toStdString();
+    EXPECT_EQ(flash->LastError(), failure);
+    EXPECT_TRUE(PlayerShowsError());
+
+    // A failure does not spoil the pane for the next movie.
+    ASSERT_TRUE(PlayAndWait(dir / "good.swf", &failure)) << failure.toStdString();
+    ExpectMovingSquare(QColor(0xE0, 0x20, 0x20));
+}
+
+TEST_F(ShockwaveFlashTest, RefusesMoviesThatAreNeitherUrlNorFullPath) {
+    for (const char* movie : {"", "relative/movie.swf", "ftp://127.0.0.1/a.swf", "javascript:1"}) {
+        flash->SetMovie(movie);
+        EXPECT_THROW(flash->Play(), std::runtime_error) << movie;
+    }
+}
+
+// The page may read local files only from the folder of the movie shown and the folders added.
+TEST_F(ShockwaveFlashTest, PageReadsOnlyPermittedLocalFiles) {
+    WriteText(dir / "shown/beside.txt", "beside");
+    MakeSwf(dir / "shown/movie.swf", "E02020");
+    WriteText(dir / "other/secret.txt", "secret");
+    WriteText(dir / "extra/allowed.txt", "allowed");
+    std::filesystem::create_symlink(dir / "other/secret.txt", dir / "shown/link.txt");
+    flash->AddPermittedFolder(dir / "extra");
+    ASSERT_TRUE(PlayAndWait(dir / "shown/movie.swf"));
+
+    const auto fetch = [&](const std::string& path) {
+        return Evaluate(
+                   QString("(() => { const x = new XMLHttpRequest(); x.open('GET', "
+                           "'zephyrine-flash://player/fetch?url=' + encodeURIComponent('%1'), "
+                           "false); x.send(); return x.getResponseHeader('Content-Type') + '|' + "
+                           "x.responseText; })()")
+                       .arg(QUrl::fromLocalFile(QString::fromStdString(path)).toString()))
+            .toStdString();
+    };
+    EXPECT_NE(fetch(dir / "shown/beside.txt").find("|beside"), std::string::npos);
+    EXPECT_NE(fetch(dir / "extra/allowed.txt").find("|allowed"), std::string::npos);
+    for (const std::string& path :
+         {dir / "other/secret.txt", dir / "shown/link.txt", std::string("/etc/passwd")}) {
+        const std::string answer = fetch(path);
+        EXPECT_NE(answer.find("\"status\":403"), std::string::npos) << path << ": " << answer;
+        EXPECT_EQ(answer.find("|secret"), std::string::npos);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Qt and the browser engine write their runtime and cache files here, not in the user's.
+    TTempFolder home;
+    setenv("XDG_RUNTIME_DIR", home.Path().c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    TShockwaveFlash::PrepareProcess();
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    return result;
+}
