@@ -28,6 +28,8 @@ class EConvertError : public std::runtime_error {
 // Decimal (with an optional sign) or "$" followed by hexadecimal digits, within 32 bits; other
 // text throws EConvertError "'<text>' is not a valid integer value".
 int StrToInt(std::string_view text);
+// Equal without regard to ASCII letter case.
+bool SameText(std::string_view a, std::string_view b);
 
 // Token kinds; a byte that starts no other token is its own kind (':' is 58).
 namespace token {
@@ -99,11 +101,11 @@ class THTTPParser {
     std::int64_t Origin() const { return origin_; }
 
   private:
-    void Refill();
-    void ReadMore();
-    void ScanForHeaderEnd(std::size_t from, std::size_t to);
-    void SkipBlanks();
-    int ScanString();
+    bool AtDataEnd();
+    void Fill();
+    void Shift(std::size_t from);
+    void Compact(std::size_t from);
+    void ScanString();
     int LookupKeyword(std::size_t start, std::size_t end) const;
 
     TStream* source_;
@@ -118,10 +120,7 @@ class THTTPParser {
     int line_ = 1;
     bool headerMode_ = true;
     int token_ = token::kEOF;
-    // Whether the empty line that ends a header has been seen in the bytes read, and how the
-    // scan for it stands at the end of them.
-    bool headerComplete_ = false;
-    int scanState_ = 0;
+    bool exhausted_ = false;  // a read yielded nothing: the data has ended
 };
 
 }  // namespace zephyrine::server

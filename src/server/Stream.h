@@ -50,6 +50,8 @@ class TMemoryStream final : public TStream {
     const std::vector<char>& Data() const { return data_; }
     std::string ToString() const { return std::string(data_.begin(), data_.end()); }
     void Clear();
+    // Makes room for capacity bytes without changing the contents.
+    void Reserve(std::size_t capacity) { data_.reserve(capacity); }
 
   private:
     std::vector<char> data_;

@@ -1,0 +1,476 @@
+#include "HTTPParse.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+namespace zephyrine::server {
+
+namespace {
+
+struct TKeyword {
+    std::string_view word;
+    int kind;
+};
+
+constexpr std::array<TKeyword, 22> kKeywords = {{
+    {"GET", token::kGet},
+    {"HEAD", token::kHead},
+    {"PUT", token::kPut},
+    {"DELETE", token::kDelete},
+    {"POST", token::kPost},
+    {"User-Agent", token::kUserAgent},
+    {"Accept", token::kAccept},
+    {"Content-Type", token::kContentType},
+    {"Content-Length", token::kContentLength},
+    {"Referer", token::kReferer},
+    {"Authorization", token::kAuthorization},
+    {"Cache-Control", token::kCacheControl},
+    {"Date", token::kDate},
+    {"From", token::kFrom},
+    {"Host", token::kHost},
+    {"If-Modified-Since", token::kIfModifiedSince},
+    {"Content-Encoding", token::kContentEncoding},
+    {"Content-Version", token::kContentVersion},
+    {"Allow", token::kAllow},
+    {"Connection", token::kConnection},
+    {"Cookie", token::kCookie},
+    {"Content-Disposition", token::kContentDisposition},
+}};
+
+constexpr std::size_t kShortestKeyword = 3;
+constexpr std::size_t kLongestKeyword = 19;
+
+// Digits, capitals and "_" stand for themselves, small letters for capitals, the rest for 0.
+constexpr unsigned char Fold(unsigned char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 'a' + 'A');
+    if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') return c;
+    return 0;
+}
+
+constexpr std::uint16_t HashWord(std::string_view word) {
+    std::uint16_t h = 0;
+    for (const char ch : word) {
+        h = static_cast<std::uint16_t>((h << 5) | (h >> 11));
+        h ^= Fold(static_cast<unsigned char>(ch));
+    }
+    return h;
+}
+
+constexpr std::array<std::uint16_t, kKeywords.size()> MakeHashes() {
+    std::array<std::uint16_t, kKeywords.size()> hashes{};
+    for (std::size_t i = 0; i < kKeywords.size(); ++i)
+        hashes[i] = HashWord(kKeywords[i].word);
+    return hashes;
+}
+
+constexpr auto kKeywordHashes = MakeHashes();
+
+constexpr bool IsDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+constexpr bool IsLetter(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+constexpr bool IsHexDigit(unsigned char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+constexpr bool IsFloatByte(unsigned char c) {
+    return IsDigit(c) || c == '+' || c == '.' || c == 'E' || c == 'e';
+}
+
+}  // namespace
+
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+namespace {
+
+int HexValue(unsigned char c) {
+    if (IsDigit(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return c - 'A' + 10;
+}
+
+}  // namespace
+
+int StrToInt(std::string_view text) {
+    const auto fail = [&]() -> int {
+        throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    };
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    bool hex = false;
+    if (i < text.size() && text[i] == '$') {
+        hex = true;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        hex = true;
+        i += 2;
+    }
+    if (i == text.size()) return fail();
+    const std::int64_t limit = negative
+                                   ? -static_cast<std::int64_t>(std::numeric_limits<int>::min())
+                                   : static_cast<std::int64_t>(std::numeric_limits<int>::max());
+    std::int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (hex ? !IsHexDigit(c) : !IsDigit(c)) return fail();
+        value = value * (hex ? 16 : 10) + HexValue(c);
+        if (value > limit) return fail();
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+THTTPParser::THTTPParser(TStream& source)
+    : source_(&source), buffer_(std::make_unique<char[]>(kBufferSize + 1)) {
+    buffer_[0] = 0;
+    Advance();
+}
+
+THTTPParser::~THTTPParser() {
+    const std::size_t untokenized = held_ > tokenStart_ ? held_ - tokenStart_ : 0;
+    if (untokenized == 0) return;
+    try {
+        source_->Seek(-static_cast<std::int64_t>(untokenized), TSeekOrigin::Current);
+    } catch (...) {
+        // A source that cannot seek keeps its position.
+    }
+}
+
+void THTTPParser::Error(std::string_view message) const {
+    throw EParserError(std::string(message) + " on line " + std::to_string(line_));
+}
+
+void THTTPParser::Shift(std::size_t from) {
+    char* b = buffer_.get();
+    if (from > 0) std::memmove(b, b + from, held_ - from);
+    held_ -= from;
+    origin_ += static_cast<std::int64_t>(from);
+    pos_ -= std::min(pos_, from);
+    tokenStart_ -= std::min(tokenStart_, from);
+    stringEnd_ -= std::min(stringEnd_, from);
+}
+
+void THTTPParser::Compact(std::size_t from) {
+    buffer_[dataEnd_] = saved_;
+    Shift(from);
+    dataEnd_ = held_;
+    saved_ = buffer_[held_];
+    buffer_[held_] = 0;
+}
+
+// One read into the free space behind the held bytes, then the end of usable data is set anew.
+// A full buffer ends its usable data after its last line feed; when the line being read does not
+// end inside it, that line is moved to the front and reading goes on, so a line is always
+// tokenized whole however the bytes arrived.
+void THTTPParser::Fill() {
+    char* b = buffer_.get();
+    b[dataEnd_] = saved_;
+    for (;;) {
+        if (!exhausted_ && held_ < kBufferSize) {
+            const std::size_t n = source_->Read(b + held_, kBufferSize - held_);
+            if (n == 0) {
+                exhausted_ = true;
+            } else {
+                held_ += n;
+            }
+        }
+        if (held_ < kBufferSize) {
+            dataEnd_ = held_;
+            break;
+        }
+        const char* lf = static_cast<const char*>(memrchr(b, '\n', held_));
+        dataEnd_ = lf == nullptr ? 0 : static_cast<std::size_t>(lf - b) + 1;
+        if (dataEnd_ == 0) {
+            pos_ = tokenStart_ = stringEnd_ = 0;
+            saved_ = b[0];
+            b[0] = 0;
+            Error("Line too long");
+        }
+        if (dataEnd_ > pos_) break;
+        Shift(dataEnd_);
+    }
+    saved_ = b[dataEnd_];
+    b[dataEnd_] = 0;
+}
+
+// At the NUL that marks the end of usable data: makes more data usable if the source has any.
+// True when the data has really ended there.
+bool THTTPParser::AtDataEnd() {
+    while (pos_ == dataEnd_) {
+        if (held_ == kBufferSize) {
+            Compact(tokenStart_);
+        } else if (exhausted_) {
+            return true;
+        }
+        Fill();
+    }
+    return false;
+}
+
+int THTTPParser::Advance() {
+    const char* b = buffer_.get();
+    std::size_t p = pos_;
+    for (;;) {
+        const auto c = static_cast<unsigned char>(b[p]);
+        if (c == '\n' || c > ' ') break;
+        if (c != 0) {
+            ++p;
+            continue;
+        }
+        pos_ = tokenStart_ = p;
+        if (p == dataEnd_) {
+            if (AtDataEnd()) {
+                token_ = token::kEOF;
+                return token_;
+            }
+            p = pos_;
+            continue;
+        }
+        // A NUL inside the data ends it, after one more read.
+        Compact(p);
+        Fill();
+        token_ = token::kEOF;
+        return token_;
+    }
+
+    pos_ = tokenStart_ = p;
+    // Scans from p while pred holds, reading on where the usable data ends.
+    const auto scan = [this](std::size_t q, auto pred) {
+        for (;;) {
+            const char* bb = buffer_.get();
+            while (pred(static_cast<unsigned char>(bb[q])))
+                ++q;
+            if (q != dataEnd_) return q;
+            const std::size_t keep = q - tokenStart_;
+            pos_ = q;
+            if (AtDataEnd()) return pos_;
+            q = tokenStart_ + keep;
+        }
+    };
+
+    const auto c = static_cast<unsigned char>(b[p]);
+    if (c == '\n') {
+        ++line_;
+        pos_ = p + 1;
+        token_ = token::kLineEnd;
+    } else if (c == '#' || c == '\'') {
+        ScanString();
+        token_ = token::kString;
+    } else if (c == '$') {
+        pos_ = scan(p + 1, IsHexDigit);
+        token_ = token::kInteger;
+    } else if (IsDigit(c)) {
+        std::size_t q = scan(p + 1, IsDigit);
+        token_ = token::kInteger;
+        if (IsFloatByte(static_cast<unsigned char>(buffer_[q]))) {
+            q = scan(q, IsFloatByte);
+            token_ = token::kFloat;
+        }
+        pos_ = q;
+    } else if (IsLetter(c)) {
+        if (headerMode_) {
+            pos_ =
+                scan(p + 1, [](unsigned char x) { return IsLetter(x) || IsDigit(x) || x == '-'; });
+        } else {
+            pos_ = scan(p + 1, [](unsigned char x) { return IsLetter(x) || IsDigit(x); });
+        }
+        token_ = LookupKeyword(tokenStart_, pos_);
+    } else {
+        pos_ = p + 1;
+        token_ = c;
+    }
+    return token_;
+}
+
+void THTTPParser::ScanString() {
+    std::size_t p = tokenStart_;
+    std::size_t s = tokenStart_;  // where the decoded text goes
+    // At the end of usable data: reads on; false when the data has ended.
+    const auto more = [&]() {
+        pos_ = p;
+        stringEnd_ = s;
+        const bool ended = AtDataEnd();
+        p = pos_;
+        s = stringEnd_;
+        return !ended;
+    };
+    for (;;) {
+        char* b = buffer_.get();
+        const char c = b[p];
+        if (c == '\'') {
+            ++p;
+            for (;;) {
+                b = buffer_.get();
+                const char q = b[p];
+                if (q == 0 && p == dataEnd_ && more()) continue;
+                if (q == 0 || q == '\r' || q == '\n') Error("Invalid string constant");
+                if (q == '\'') {
+                    ++p;
+                    if (b[p] == 0 && p == dataEnd_ && more()) b = buffer_.get();
+                    if (b[p] != '\'') break;
+                }
+                b[s++] = b[p++];
+            }
+        } else if (c == '#') {
+            ++p;
+            unsigned value = 0;
+            for (;;) {
+                b = buffer_.get();
+                const auto d = static_cast<unsigned char>(b[p]);
+                if (IsDigit(d)) {
+                    value = (value * 10 + (d - '0')) & 0xFFu;
+                    ++p;
+                } else if (d == 0 && p == dataEnd_ && more()) {
+                    continue;
+                } else {
+                    break;
+                }
+            }
+            buffer_[s++] = static_cast<char>(value);
+        } else if (c == 0 && p == dataEnd_ && more()) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    pos_ = p;
+    stringEnd_ = s;
+}
+
+int THTTPParser::LookupKeyword(std::size_t start, std::size_t end) const {
+    const std::size_t length = end - start;
+    if (length < kShortestKeyword || length > kLongestKeyword) return token::kSymbol;
+    const std::string_view word(buffer_.get() + start, length);
+    const std::uint16_t hash = HashWord(word);
+    for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+        if (kKeywordHashes[i] == hash && SameText(kKeywords[i].word, word)) {
+            return kKeywords[i].kind;
+        }
+    }
+    return token::kSymbol;
+}
+
+std::string_view THTTPParser::TokenView() const {
+    const std::size_t end = token_ == token::kString ? stringEnd_ : pos_;
+    return {buffer_.get() + tokenStart_, end - tokenStart_};
+}
+
+std::string THTTPParser::TokenText() const {
+    return std::string(TokenView());
+}
+
+int THTTPParser::TokenNumber() const {
+    return StrToInt(TokenView());
+}
+
+bool THTTPParser::TokenIsWord(std::string_view word) const {
+    return token_ == token::kSymbol && SameText(TokenView(), word);
+}
+
+std::string THTTPParser::RestOfLine() {
+    std::size_t p = tokenStart_;
+    for (;;) {
+        const char* b = buffer_.get();
+        while (b[p] != '\r' && b[p] != '\n' && b[p] != 0)
+            ++p;
+        if (b[p] != 0 || p != dataEnd_) break;
+        const std::size_t keep = p - tokenStart_;
+        pos_ = p;
+        if (AtDataEnd()) break;
+        p = tokenStart_ + keep;
+    }
+    std::string text(buffer_.get() + tokenStart_, p - tokenStart_);
+    if (buffer_[p] == '\r') ++p;
+    pos_ = p;
+    if (buffer_[p] == 0 && (p != dataEnd_ || AtDataEnd())) {
+        tokenStart_ = pos_;
+        token_ = token::kEOF;
+    } else {
+        Advance();
+    }
+    return text;
+}
+
+void THTTPParser::SkipLineEnds() {
+    if (token_ != token::kLineEnd) return;
+    std::size_t p = tokenStart_ + 1;  // the token's own line feed is counted already
+    for (;;) {
+        const char* b = buffer_.get();
+        while (b[p] == '\r' || b[p] == '\n') {
+            if (b[p] == '\n') ++line_;
+            ++p;
+        }
+        pos_ = p;
+        if (b[p] != 0) break;
+        if (p != dataEnd_ || AtDataEnd()) {
+            tokenStart_ = pos_;
+            token_ = token::kEOF;
+            return;
+        }
+        p = pos_;
+    }
+    Advance();
+}
+
+std::string THTTPParser::PendingText() const {
+    std::string text(buffer_.get() + pos_, held_ - pos_);
+    if (dataEnd_ < held_) text[dataEnd_ - pos_] = saved_;
+    return text;
+}
+
+std::unique_ptr<TMemoryStream> THTTPParser::TakeBody(int length) {
+    auto body = std::make_unique<TMemoryStream>();
+    char* b = buffer_.get();
+    b[dataEnd_] = saved_;
+    const std::size_t headerLength = pos_;
+    std::size_t held = held_ - pos_;
+    const std::size_t wanted = length > 0 ? static_cast<std::size_t>(length) : 0;
+    body->Reserve(headerLength + std::min(wanted, held + kBodyChunk));
+    body->WriteBuffer(b, headerLength);
+    std::size_t from = pos_;
+    std::size_t remaining = wanted;
+    std::array<char, kBodyChunk> scratch;
+    while (remaining > 0) {
+        const std::size_t chunk = std::min(remaining, kBodyChunk);
+        std::size_t got = 0;
+        if (held > 0) {
+            got = std::min(chunk, held);
+            body->WriteBuffer(b + from, got);
+            from += got;
+            held -= got;
+        } else {
+            while (got < chunk && !exhausted_) {
+                const std::size_t n = source_->Read(scratch.data() + got, chunk - got);
+                if (n == 0) exhausted_ = true;
+                got += n;
+            }
+            body->WriteBuffer(scratch.data(), got);
+            if (got < chunk) break;
+        }
+        remaining -= got;
+    }
+    body->Seek(static_cast<std::int64_t>(headerLength), TSeekOrigin::Beginning);
+    // The held bytes went to the body: nothing remains past the position.
+    held_ = dataEnd_ = tokenStart_ = stringEnd_ = pos_;
+    saved_ = b[pos_];
+    b[pos_] = 0;
+    source_ = body.get();
+    exhausted_ = false;
+    return body;
+}
+
+}  // namespace zephyrine::server
