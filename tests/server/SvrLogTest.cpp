@@ -1,0 +1,180 @@
+#include "SvrLog.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "WebServerRequest.h"
+
+using namespace zephyrine::server;
+
+namespace {
+
+std::vector<std::unique_ptr<TTransactionLogEntry>> Drain(TCustomServerLog& log) {
+    std::vector<std::unique_ptr<TTransactionLogEntry>> out;
+    while (auto e = log.TakeNext())
+        out.push_back(std::move(e));
+    return out;
+}
+
+}  // namespace
+
+TEST(ResponseTransaction, ReadsStatusTypeAndLengthFromSentText) {
+    struct Case {
+        const char* text;
+        const char* status;
+        const char* type;
+        int length;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nDate: x\r\nContent-Type: application/x\r\nContent-Length: "
+         "42\r\nContent:\r\n\r\n",
+         "200 OK", "application/x", 42},
+        {"HTTP/1.1 304 Not Modified\r\nDate: x\r\nContent:\r\n\r\n", "304 Not Modified", "", 0},
+        // the first Content-Type counts; a length that is not a whole number is ignored
+        {"HTTP/1.1 200 OK\r\nContent-Type:   text/a\r\nContent-Type: text/b\r\nContent-Length: "
+         "1.5\r\n\r\n",
+         "200 OK", "text/a", 0},
+        // nothing after the empty line is a header
+        {"HTTP/1.1 404 Not Found\r\n\r\nContent-Type: text/late\r\n", "404 Not Found", "", 0},
+        {"HTTP/1.1 500 'x' is bad\r\nContent:\r\n\r\n", "500 'x' is bad", "", 0},
+        {"<TITLE>no status line</TITLE>", "status line</TITLE>", "", 0},
+        {"nospace", "", "", 0},
+        {"", "", "", 0},
+    };
+    for (const auto& c : cases) {
+        TResponseTransaction entry(c.text);
+        EXPECT_EQ(entry.StatusText, c.status) << c.text;
+        EXPECT_EQ(entry.ContentType, c.type) << c.text;
+        EXPECT_EQ(entry.ContentLength, c.length) << c.text;
+        EXPECT_EQ(entry.GetDetailText(), c.text);
+        EXPECT_EQ(entry.GetColumnText(0), "RESPONSE");
+    }
+}
+
+TEST(TransactionLog, ColumnsOfEachKind) {
+    TWebServerRequest request(21887, "localhost", "127.0.0.1");
+    request.SetVarText(var::kRequestMethod, "GET");
+    request.SetVarText(var::kPathInfo, "/temppack11.cab");
+    request.SetBody(std::make_unique<TMemoryStream>("GET /temppack11.cab HTTP/1.1\r\n\r\n"), "");
+    TRequestTransaction req(request);
+    EXPECT_EQ(req.GetColumnText(0), "GET");
+    EXPECT_EQ(req.GetColumnText(4), "/temppack11.cab");
+    EXPECT_EQ(req.GetColumnText(6), "0");  // no Content-Length header
+    EXPECT_EQ(req.GetColumnText(3), "");
+    EXPECT_EQ(req.GetColumnText(5), "");
+    EXPECT_EQ(req.GetDetailText(), "GET /temppack11.cab HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(req.GetColumnText(8), std::to_string(CurrentThreadID()));
+    EXPECT_TRUE(std::regex_match(req.GetColumnText(1), std::regex(R"(\d\d:\d\d:\d\d:\d\d\d)")));
+    EXPECT_FALSE(req.GetColumnText(2).empty());
+    EXPECT_EQ(req.GetColumnText(9), "");
+    EXPECT_EQ(req.GetColumnText(-1), "");
+
+    TResponseTransaction resp("HTTP/1.1 200 OK\r\nContent-Type: a/b\r\nContent-Length: 7\r\n\r\n");
+    resp.Elapsed = EncodeTime(1, 2, 3, 45);
+    EXPECT_EQ(resp.GetColumnText(3), "01:02:03:045");
+    EXPECT_EQ(resp.GetColumnText(4), "");
+    EXPECT_EQ(resp.GetColumnText(5), "200 OK");
+    EXPECT_EQ(resp.GetColumnText(6), "7");
+    EXPECT_EQ(resp.GetColumnText(7), "a/b");
+
+    TErrorTransaction err(2, 104, "Connection reset by peer");
+    EXPECT_EQ(err.GetColumnText(0), "ERROR");
+    for (int column : {3, 4, 5, 6, 7})
+        EXPECT_EQ(err.GetColumnText(column), "") << column;
+    EXPECT_FALSE(err.GetColumnText(8).empty());
+}
+
+TEST(TransactionLog, ErrorDetailText) {
+    TErrorTransaction receive(eeReceive, 10054, "reset");
+    receive.Time = ComposeDateTime(EncodeDate(2008, 2, 5), EncodeTime(14, 3, 9));
+    EXPECT_EQ(receive.GetDetailText(), "Tue, 05 Feb 2008 14:03:09 Receive Error: (10054)reset");
+    TErrorTransaction send(eeSend, 32, "Broken pipe");
+    send.Time = receive.Time;
+    EXPECT_EQ(send.GetDetailText(), "Tue, 05 Feb 2008 14:03:09 Send Error: (32)Broken pipe");
+    // a start-up failure names no event: two spaces before "Error:"
+    TErrorTransaction listen(eeListen, 0, "bind failed");
+    listen.Time = receive.Time;
+    EXPECT_EQ(listen.GetDetailText(), "Tue, 05 Feb 2008 14:03:09  Error: (0)bind failed");
+}
+
+TEST(TransactionLog, ElapsedFromTheThreadsLastRequest) {
+    TCustomServerLog log({});
+    TWebServerRequest request(80, "", "");
+    request.SetVarText(var::kRequestMethod, "GET");
+    request.SetBody(std::make_unique<TMemoryStream>(), "");
+
+    log.LogError(1, 5, "before any request");
+    log.LogRequest(request);
+    auto response = std::make_unique<TResponseTransaction>("HTTP/1.1 200 OK\r\n\r\n");
+    response->Time += EncodeTime(0, 0, 2, 500);
+    log.AddEntry(std::move(response));
+    std::thread other([&] { log.LogResponse("HTTP/1.1 200 OK\r\n\r\n"); });
+    other.join();
+
+    auto entries = Drain(log);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0]->Elapsed, 0.0);
+    EXPECT_EQ(entries[2]->GetColumnText(3), "00:00:02:500");
+    EXPECT_EQ(entries[3]->Elapsed, 0.0);  // a thread that logged no request
+    const auto times = log.RequestTimesCopy();
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_EQ(times[0].ThreadID, CurrentThreadID());
+
+    log.LogRequest(request);  // the record is updated, not added
+    EXPECT_EQ(log.RequestTimesCopy().size(), 1u);
+}
+
+TEST(TransactionLog, DeliversInOrderOnTheOwningThreadAndHonoursRelease) {
+    TOwnerQueue queue;
+    TCustomServerLog log(queue.Poster());
+    std::vector<std::string> seen;
+    std::unique_ptr<TTransactionLogEntry> kept;
+    log.OnEntry = [&](TCustomServerLog& sender, std::unique_ptr<TTransactionLogEntry>& entry,
+                      bool& release) {
+        EXPECT_EQ(&sender, &log);
+        EXPECT_TRUE(release);
+        seen.push_back(entry->GetDetailText());
+        if (seen.size() == 2) {
+            kept = std::move(entry);
+            release = false;
+        }
+    };
+    std::thread producer([&] {
+        for (int i = 0; i < 3; ++i)
+            log.LogError(1, i, "e" + std::to_string(i));
+    });
+    producer.join();
+    EXPECT_TRUE(seen.empty());  // nothing is delivered before the owner runs its queue
+    EXPECT_EQ(queue.RunPending(), 3u);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_NE(seen[0].find("(0)e0"), std::string::npos);
+    EXPECT_NE(seen[2].find("(2)e2"), std::string::npos);
+    ASSERT_TRUE(kept);
+    EXPECT_NE(kept->GetDetailText().find("(1)e1"), std::string::npos);
+    EXPECT_EQ(log.QueuedCount(), 0u);
+}
+
+TEST(TransactionLog, DeliveryFailureStillFreesAndLeavesTheRestQueued) {
+    TOwnerQueue queue;
+    TCustomServerLog log(queue.Poster());
+    int calls = 0;
+    log.OnEntry = [&](TCustomServerLog&, std::unique_ptr<TTransactionLogEntry>&, bool&) {
+        if (++calls == 1) throw std::runtime_error("listener failed");
+    };
+    log.LogError(1, 1, "a");
+    log.LogError(1, 2, "b");
+    EXPECT_THROW(log.DrainQueue(), std::runtime_error);
+    EXPECT_EQ(log.QueuedCount(), 1u);
+    log.DrainQueue();
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(TransactionLog, PostedDrainAfterTheLogIsGoneDoesNothing) {
+    TOwnerQueue queue;
+    {
+        TCustomServerLog log(queue.Poster());
+        log.LogError(1, 1, "never delivered");
+    }
+    EXPECT_EQ(queue.RunPending(), 1u);
+}

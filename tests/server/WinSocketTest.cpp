@@ -1,0 +1,141 @@
+#include "WinSocket.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+using namespace zephyrine::server;
+
+namespace {
+
+// A memory stream that records the size of every read asked of it, beyond its own lifetime.
+class TCountingStream final : public TStream {
+  public:
+    TCountingStream(std::string_view bytes, std::vector<std::size_t>& reads)
+        : inner_(bytes), reads_(reads) {}
+    std::size_t Read(void* buffer, std::size_t count) override {
+        reads_.push_back(count);
+        return inner_.Read(buffer, count);
+    }
+    std::size_t Write(const void* b, std::size_t c) override { return inner_.Write(b, c); }
+    std::int64_t Seek(std::int64_t o, TSeekOrigin w) override { return inner_.Seek(o, w); }
+
+  private:
+    TMemoryStream inner_;
+    std::vector<std::size_t>& reads_;
+};
+
+struct SocketPair {
+    int fds[2] = {-1, -1};
+    SocketPair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0); }
+    ~SocketPair() {
+        if (fds[1] >= 0) close(fds[1]);
+    }
+    std::string ReadPeer() {
+        std::string out;
+        char buffer[8192];
+        for (ssize_t n; (n = read(fds[1], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, n);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(WinSocket, ErrorTexts) {
+    EXPECT_EQ(SocketErrorText(98, "bind"),
+              "Windows socket error: Address already in use (98), on API 'bind'");
+    EXPECT_EQ(SocketErrorText(104, "recv"),
+              "Windows socket error: Connection reset by peer (104), on API 'recv'");
+}
+
+TEST(WinSocket, SendWholeStreamInPiecesAndOwnership) {
+    SocketPair pair;
+    TServerClientWinSocket connection(pair.fds[0], nullptr);
+    std::string body;
+    for (int i = 0; i < 10000; ++i)
+        body += static_cast<char>('a' + i % 26);
+    std::vector<std::size_t> reads;
+    std::unique_ptr<TStream> stream = std::make_unique<TCountingStream>(body, reads);
+    EXPECT_TRUE(connection.SendWholeStream(stream));
+    EXPECT_EQ(stream, nullptr);  // the connection took it
+    connection.Close();
+    EXPECT_EQ(pair.ReadPeer(), body);
+    ASSERT_GE(reads.size(), 3u);
+    for (auto r : reads)
+        EXPECT_LE(r, kSendPieceSize);
+
+    std::unique_ptr<TStream> late = std::make_unique<TMemoryStream>("late");
+    EXPECT_FALSE(connection.SendWholeStream(late));  // closed: kept by the connection, freed later
+    EXPECT_EQ(late, nullptr);
+}
+
+TEST(WinSocket, StreamWaitRunsOutWithNoData) {
+    SocketPair pair;
+    TServerClientWinSocket connection(pair.fds[0], nullptr);
+    TWinSocketStream stream(connection, 150);
+    char buffer[16];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(stream.Read(buffer, sizeof buffer), 0u);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(100));
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    EXPECT_TRUE(connection.IsConnected());
+    EXPECT_EQ(stream.Seek(10, TSeekOrigin::Beginning), 0);
+
+    ASSERT_EQ(write(pair.fds[1], "abc", 3), 3);
+    EXPECT_EQ(stream.Read(buffer, sizeof buffer), 3u);
+}
+
+TEST(WinSocket, StreamNeedsBlockingMode) {
+    SocketPair pair;
+    TServerClientWinSocket connection(pair.fds[0], nullptr);
+    fcntl(pair.fds[0], F_SETFL, fcntl(pair.fds[0], F_GETFL) | O_NONBLOCK);
+    try {
+        TWinSocketStream stream(connection, 100);
+        FAIL() << "no error";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Socket must be in blocking mode");
+    }
+}
+
+TEST(WinSocket, SendFailureGoesToTheErrorHookClosesAndRaises) {
+    SocketPair pair;
+    TServerClientWinSocket connection(pair.fds[0], nullptr);
+    int kind = 0, code = 0;
+    connection.OnErrorEvent = [&](TErrorEventKind k, int& c) {
+        kind = static_cast<int>(k);
+        code = c;
+    };
+    close(pair.fds[1]);
+    pair.fds[1] = -1;
+    try {
+        connection.SendBuf("x", 1);
+        FAIL() << "no error";
+    } catch (const ESocketError& e) {
+        EXPECT_EQ(std::string(e.what()), SocketErrorText(EPIPE, "send"));
+    }
+    EXPECT_EQ(kind, 1);
+    EXPECT_EQ(code, EPIPE);
+    EXPECT_FALSE(connection.IsConnected());
+    EXPECT_EQ(connection.SendBuf("x", 1), 0u);  // closed: nothing sent, no error
+}
+
+TEST(WinSocket, ShutdownIOEndsAReadInProgress) {
+    SocketPair pair;
+    TServerClientWinSocket connection(pair.fds[0], nullptr);
+    TWinSocketStream stream(connection, 60000);
+    std::thread reader([&] {
+        char buffer[16];
+        EXPECT_EQ(stream.Read(buffer, sizeof buffer), 0u);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    connection.ShutdownIO();
+    connection.Close();  // takes the lock the read held
+    reader.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}

@@ -1,0 +1,116 @@
+// zephyrine-httpd: the embedded HTTP server as a command that serves a folder.
+//   zephyrine-httpd [--port N] [--search-path "DIR1;DIR2"] [--default-target T] [--log]
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "CustomWebServer.h"
+#include "SvrLog.h"
+
+using namespace zephyrine::server;
+
+namespace {
+
+constexpr int kMainLoopWaitMs = 1000;
+
+int Usage() {
+    std::cerr << "usage: zephyrine-httpd [--port N] [--search-path \"DIR1;DIR2\"] "
+                 "[--default-target T] [--log]\n";
+    return 2;
+}
+
+// Each idle or busy connection holds a descriptor: allow as many as the system lets us.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+void PrintEntry(const TTransactionLogEntry& entry) {
+    std::string line;
+    for (int column = 0; column < kLogColumnCount; ++column) {
+        if (column > 0) line += '\t';
+        line += entry.GetColumnText(column);
+    }
+    if (dynamic_cast<const TErrorTransaction*>(&entry)) line += '\t' + entry.GetDetailText();
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long port = kDefaultServerPort;
+    std::string searchPath = std::filesystem::current_path().string();
+    std::string defaultTarget;
+    bool log = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--port" && hasValue) {
+            char* end = nullptr;
+            port = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || port < 0 || port > 65535) return Usage();
+        } else if (arg == "--search-path" && hasValue) {
+            searchPath = argv[++i];
+        } else if (arg == "--default-target" && hasValue) {
+            defaultTarget = argv[++i];
+        } else if (arg == "--log") {
+            log = true;
+        } else {
+            return Usage();
+        }
+    }
+
+    RaiseDescriptorLimit();
+    // The server's threads inherit this mask; the signals are taken by the waiter below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    TOwnerQueue queue;
+    TCustomWebServer server(queue.Poster());
+    server.SetListenPort(static_cast<std::uint16_t>(port));
+    server.SetSearchFolders(searchPath);
+    server.SetDefaultTarget(defaultTarget);
+    if (log) {
+        server.OnLogEntry = [](TCustomServerLog&, std::unique_ptr<TTransactionLogEntry>& entry,
+                               bool&) { PrintEntry(*entry); };
+    }
+    try {
+        server.SetListening(true);
+    } catch (const std::exception& e) {
+        queue.RunPending();
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
+    std::cout << "zephyrine-httpd listening on port " << server.BoundPort() << std::endl;
+
+    std::atomic<bool> stop{false};
+    std::thread waiter([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        stop = true;
+        queue.Wake();
+    });
+    while (!stop)
+        queue.WaitAndRun(kMainLoopWaitMs);
+    waiter.join();
+    server.SetListening(false);
+    queue.RunPending();
+    return 0;
+}
