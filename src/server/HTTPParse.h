@@ -89,7 +89,7 @@ class THTTPParser {
     std::string PendingText() const;
     // A memory stream with the header bytes held in the buffer, then up to length body bytes
     // (the held ones first), positioned just after the header; it becomes the source. The
-    // parser holds no bytes past its position afterwards.
+    // parser holds no bytes past its position afterwards. The stream must outlive the parser.
     std::unique_ptr<TMemoryStream> TakeBody(int length);
 
     [[noreturn]] void Error(std::string_view message) const;
