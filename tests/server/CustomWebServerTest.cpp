@@ -1,0 +1,355 @@
+#include "CustomWebServer.h"
+
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "LoopbackClient.h"
+
+using namespace zephyrine::server;
+using zephyrine::server::testing::Eventually;
+using zephyrine::server::testing::TLoopbackClient;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kShortWaitMs = 400;
+
+class Server : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        pack_ = fs::temp_directory_path() /
+                ("zephyrine-server-" + std::to_string(getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(pack_);
+        cab_.clear();
+        for (int i = 0; i < 20000; ++i)
+            cab_ += static_cast<char>(i * 7 % 251);
+        std::ofstream(pack_ / "temppack11.cab", std::ios::binary) << cab_;
+    }
+    void TearDown() override {
+        server_.reset();
+        fs::remove_all(pack_);
+    }
+
+    TCustomWebServer& Start(int waitMs = kShortWaitMs) {
+        server_ = std::make_unique<TCustomWebServer>(queue_.Poster(), waitMs);
+        server_->SetSearchFolders(pack_.string());
+        server_->OnLogEntry = [this](TCustomServerLog&, std::unique_ptr<TTransactionLogEntry>& e,
+                                     bool& release) {
+            entries_.push_back(std::move(e));
+            release = false;
+        };
+        server_->SetListening(true);
+        port_ = server_->BoundPort();
+        return *server_;
+    }
+    // Runs the owner queue until count entries have arrived.
+    bool Entries(std::size_t count) {
+        return Eventually([&] {
+            queue_.RunPending();
+            return entries_.size() >= count;
+        });
+    }
+
+    fs::path pack_;
+    std::string cab_;
+    TOwnerQueue queue_;
+    std::unique_ptr<TCustomWebServer> server_;
+    std::vector<std::unique_ptr<TTransactionLogEntry>> entries_;
+    std::uint16_t port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(Server, ServesThePackAndLogsBothSides) {
+    Start();
+    TLoopbackClient client(port_);
+    ASSERT_TRUE(client.Connected());
+    const std::string answer =
+        client.Request("GET /temppack11.cab HTTP/1.1\r\nHost: 127.0.0.1:21887\r\n\r\n");
+    const std::string header = answer.substr(0, answer.find("\r\n\r\n") + 4);
+    const std::string day =
+        "(Sun|Mon|Tue|Wed|Thu|Fri|Sat), \\d\\d [A-Z][a-z]{2} \\d{4} "
+        "\\d\\d:\\d\\d:\\d\\d GMT";
+    EXPECT_TRUE(std::regex_match(
+        header, std::regex("HTTP/1\\.1 200 OK\r\nDate: " + day +
+                           "\r\nServer: Tessel Test Server/1\\.0\r\nLast-Modified: " + day +
+                           "\r\nContent-Type: application/vnd\\.ms-cab-compressed\r\n"
+                           "Content-Length: 20000\r\nContent:\r\n\r\n")))
+        << header;
+    EXPECT_EQ(answer.substr(header.size()), cab_);
+
+    ASSERT_TRUE(Entries(2));
+    auto& request = *entries_[0];
+    auto& response = *entries_[1];
+    EXPECT_EQ(request.GetColumnText(0), "GET");
+    EXPECT_EQ(request.GetColumnText(4), "/temppack11.cab");
+    EXPECT_EQ(request.GetColumnText(6), "0");
+    EXPECT_EQ(response.GetColumnText(0), "RESPONSE");
+    EXPECT_EQ(response.GetColumnText(5), "200 OK");
+    EXPECT_EQ(response.GetColumnText(6), "20000");
+    EXPECT_EQ(response.GetDetailText(), header);  // the file bytes are not logged
+    EXPECT_EQ(request.GetColumnText(8), response.GetColumnText(8));
+}
+
+TEST_F(Server, AnswersPerMethodAndVersion) {
+    Start();
+    struct Case {
+        const char* raw;
+        std::string start;  // "" : nothing at all is written
+    } cases[] = {
+        {"HEAD /temppack11.cab HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK\r\n"},
+        {"POST /temppack11.cab HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "HTTP/1.1 200 OK\r\n"},
+        {"GET /x/temppack11.cab/?q=1 HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK\r\n"},
+        {"GET /missing HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found\r\n"},
+        {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found\r\n"},
+        {"GET /temppack11.cab HTTP/1.1\r\nUser-Agent: 'open\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"PUT /temppack11.cab HTTP/1.1\r\n\r\n", ""},
+        {"DELETE /temppack11.cab HTTP/1.1\r\n\r\n", ""},
+        {"OPTIONS /temppack11.cab HTTP/1.1\r\n\r\n", ""},
+        {"GET /temppack11.cab\r\n",
+         std::string("\x00\x07\x0e", 3)},  // no version: the file's bytes alone
+    };
+    for (const auto& c : cases) {
+        TLoopbackClient client(port_);
+        bool closed = false;
+        client.Send(c.raw);
+        const std::string answer = client.ReadAll(&closed);
+        EXPECT_TRUE(closed) << c.raw;
+        const std::string& start = c.start;
+        if (start.empty()) {
+            EXPECT_EQ(answer, "") << c.raw;
+        } else {
+            EXPECT_EQ(answer.substr(0, start.size()), start) << c.raw;
+        }
+    }
+    TLoopbackClient head(port_);
+    const std::string headAnswer = head.Request("HEAD /temppack11.cab HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(headAnswer.find("Content-Length"), std::string::npos);
+    EXPECT_EQ(headAnswer.substr(headAnswer.size() - 12), "Content:\r\n\r\n");
+    TLoopbackClient raw(port_);
+    EXPECT_EQ(raw.Request("GET /temppack11.cab\r\n"), cab_);
+}
+
+TEST_F(Server, KeepAliveIsClosedAfterTheAnswer) {
+    Start(60000);
+    TLoopbackClient client(port_);
+    client.Send("GET /temppack11.cab HTTP/1.1\r\nConnection: Keep-Alive\r\n\r\n");
+    bool closed = false;
+    const std::string answer = client.ReadAll(&closed, 3000);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(answer.find("Connection"), std::string::npos);
+    EXPECT_EQ(answer.find("Keep-Alive"), std::string::npos);
+    EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, cab_.size());
+}
+
+TEST_F(Server, SilentClientIsClosedAfterTheWaitAndLogged) {
+    Start(kShortWaitMs);
+    TLoopbackClient client(port_);
+    bool closed = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.ReadAll(&closed, 5000), "");
+    EXPECT_TRUE(closed);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    ASSERT_TRUE(Entries(1));
+    EXPECT_EQ(entries_[0]->GetColumnText(0), "");  // the empty request is logged, not answered
+    queue_.RunPending();
+    EXPECT_EQ(entries_.size(), 1u);
+}
+
+TEST_F(Server, ElevenConnectionsLeaveTenCachedThreads) {
+    auto& server = Start(5000);
+    std::vector<std::unique_ptr<TLoopbackClient>> clients;
+    for (int i = 0; i < 11; ++i)
+        clients.push_back(std::make_unique<TLoopbackClient>(port_));
+    ASSERT_TRUE(Eventually([&] { return server.ServerSocket().ActiveThreadCount() == 11; }));
+    for (auto& c : clients)
+        c->Send("GET /temppack11.cab HTTP/1.1\r\n\r\n");
+    for (auto& c : clients)
+        EXPECT_EQ(c->ReadAll().substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(Eventually([&] {
+        return server.ServerSocket().ActiveThreadCount() == 10 &&
+               server.ServerSocket().IdleThreadCount() == 10;
+    }));
+    // cached threads are reused: no new thread ids appear
+    ASSERT_TRUE(Entries(22));
+    std::set<std::string> before;
+    for (auto& e : entries_)
+        before.insert(e->GetColumnText(8));
+    EXPECT_EQ(before.size(), 11u);
+    for (int i = 0; i < 5; ++i) {
+        TLoopbackClient again(port_);
+        EXPECT_EQ(again.Request("GET /temppack11.cab HTTP/1.1\r\n\r\n").substr(0, 15),
+                  "HTTP/1.1 200 OK");
+    }
+    ASSERT_TRUE(Entries(32));
+    std::set<std::string> after;
+    for (auto& e : entries_)
+        after.insert(e->GetColumnText(8));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(server.ServerSocket().ActiveThreadCount(), 10u);
+}
+
+TEST_F(Server, SettingsWhileActive) {
+    auto& server = Start();
+    EXPECT_TRUE(server.Listening());
+    server.SetListening(true);  // no effect
+    EXPECT_TRUE(server.Listening());
+    try {
+        server.SetListenPort(static_cast<std::uint16_t>(port_ + 1));
+        FAIL() << "no error";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Can't change value while socket is active");
+    }
+    server.SetListenPort(0);  // the same value: no effect, no error
+    try {
+        server.ServerSocket().Listen(0);
+        FAIL() << "no error";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Can't listen on an open socket");
+    }
+    EXPECT_THROW(server.ServerSocket().SetServerType(TServerType::NonBlocking), ESocketError);
+    server.SetListening(false);
+    EXPECT_FALSE(server.Listening());
+    server.SetListenPort(port_);
+    server.SetListening(true);
+    EXPECT_EQ(server.BoundPort(), port_);
+    TLoopbackClient client(port_);
+    EXPECT_EQ(client.Request("GET /temppack11.cab HTTP/1.1\r\n\r\n").substr(0, 15),
+              "HTTP/1.1 200 OK");
+}
+
+TEST_F(Server, PortTakenIsLoggedRaisedAndRetried) {
+    const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(blocker, 1), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::uint16_t taken = ntohs(address.sin_port);
+
+    TCustomWebServer server(queue_.Poster(), kShortWaitMs);
+    std::vector<std::unique_ptr<TTransactionLogEntry>> entries;
+    server.OnLogEntry = [&](TCustomServerLog&, std::unique_ptr<TTransactionLogEntry>& e, bool&) {
+        entries.push_back(std::move(e));
+    };
+    server.SetListenPort(taken);
+    try {
+        server.SetListening(true);
+        FAIL() << "no error";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Windows socket error: Address already in use (98), on API 'bind'");
+    }
+    EXPECT_FALSE(server.Listening());
+    queue_.RunPending();
+    ASSERT_EQ(entries.size(), 1u);
+    auto* error = dynamic_cast<TErrorTransaction*>(entries[0].get());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->ErrorEvent, 3);
+    EXPECT_EQ(error->ErrorCode, 0);
+    EXPECT_NE(
+        error->GetDetailText().find("  Error: (0)Windows socket error: Address already in use"),
+        std::string::npos);
+
+    ::close(blocker);
+    server.SetListening(true);  // the next attempt opens again
+    EXPECT_TRUE(server.Listening());
+}
+
+TEST_F(Server, ShutdownWithASilentClientIsPrompt) {
+    auto& server = Start(60000);
+    TLoopbackClient silent(port_);
+    TLoopbackClient another(port_);
+    ASSERT_TRUE(Eventually([&] { return server.ServerSocket().ActiveThreadCount() == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // both threads wait in a read
+    const auto start = std::chrono::steady_clock::now();
+    server.SetListening(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(server.Listening());
+    EXPECT_EQ(server.ServerSocket().ActiveThreadCount(), 0u);
+    EXPECT_EQ(server.ServerSocket().ConnectionCount(), 0u);
+    bool closed = false;
+    silent.ReadAll(&closed, 2000);
+    EXPECT_TRUE(closed);
+    // and it can listen again afterwards, with its cache limit back
+    server.SetListening(true);
+    EXPECT_EQ(server.ServerSocket().CacheLimit(), 10);
+    TLoopbackClient client(server.BoundPort());
+    EXPECT_EQ(client.Request("GET /temppack11.cab HTTP/1.1\r\n\r\n").substr(0, 15),
+              "HTTP/1.1 200 OK");
+    const auto destroyStart = std::chrono::steady_clock::now();
+    TLoopbackClient idle(server.BoundPort());
+    ASSERT_TRUE(Eventually([&] { return server.ServerSocket().ConnectionCount() == 1; }));
+    server_.reset();  // destroying an active server stops it as well
+    EXPECT_LT(std::chrono::steady_clock::now() - destroyStart, std::chrono::seconds(2));
+}
+
+TEST_F(Server, ServesEveryLocalAddress) {
+    ifaddrs* list = nullptr;
+    ASSERT_EQ(getifaddrs(&list), 0);
+    std::string address;
+    for (auto* a = list; a; a = a->ifa_next) {
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET) {
+            char text[INET_ADDRSTRLEN];
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, text,
+                      sizeof text);
+            if (std::string(text).rfind("127.", 0) != 0) address = text;
+        }
+    }
+    freeifaddrs(list);
+    if (address.empty()) GTEST_SKIP() << "no non-loopback IPv4 address here";
+    Start();
+    TLoopbackClient client(port_, address.c_str());
+    ASSERT_TRUE(client.Connected());
+    EXPECT_EQ(client.Request("GET /temppack11.cab HTTP/1.1\r\n\r\n").substr(0, 15),
+              "HTTP/1.1 200 OK");
+}
+
+TEST_F(Server, ClientGoneDuringADownloadIsAnErrorEntry) {
+    std::ofstream(pack_ / "big.cab", std::ios::binary) << std::string(16 << 20, 'x');
+    Start();
+    {
+        TLoopbackClient client(port_);
+        int small = 4096;
+        setsockopt(client.Handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        client.Send("GET /big.cab HTTP/1.1\r\n\r\n");
+        char some[100];
+        ASSERT_GT(recv(client.Handle(), some, sizeof some, 0), 0);
+        linger reset{1, 0};  // close with a reset while the server is still sending
+        setsockopt(client.Handle(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    ASSERT_TRUE(Eventually([&] {
+        queue_.RunPending();
+        return std::any_of(entries_.begin(), entries_.end(),
+                           [](auto& e) { return e->GetColumnText(0) == "ERROR"; });
+    }));
+    for (auto& e : entries_) {
+        if (auto* error = dynamic_cast<TErrorTransaction*>(e.get())) {
+            EXPECT_EQ(error->ErrorEvent, 1);
+            EXPECT_TRUE(error->ErrorCode == ECONNRESET || error->ErrorCode == EPIPE)
+                << error->ErrorCode;
+            EXPECT_NE(error->GetDetailText().find(" Send Error: ("), std::string::npos);
+        }
+    }
+    // the server goes on serving
+    TLoopbackClient next(port_);
+    EXPECT_EQ(next.Request("GET /temppack11.cab HTTP/1.1\r\n\r\n").substr(0, 15),
+              "HTTP/1.1 200 OK");
+}
+
+TEST(TesselVariable, SetAtStartWhenMissing) {
+    const char* value = std::getenv("TESSEL");
+    ASSERT_NE(value, nullptr);
+    const fs::path program = fs::read_symlink("/proc/self/exe");
+    EXPECT_EQ(fs::path(value), program.parent_path().parent_path());
+}
