@@ -396,7 +396,8 @@ std::string THTTPParser::RestOfLine() {
     std::string text(buffer_.get() + tokenStart_, p - tokenStart_);
     if (buffer_[p] == '\r') ++p;
     pos_ = p;
-    if (buffer_[p] == 0 && (p != dataEnd_ || AtDataEnd())) {
+    if (p == dataEnd_) AtDataEnd();
+    if (buffer_[pos_] == 0) {
         tokenStart_ = pos_;
         token_ = token::kEOF;
     } else {
