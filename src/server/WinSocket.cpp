@@ -13,12 +13,42 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <unordered_map>
 
 namespace zephyrine::server {
 
 namespace {
 
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
+constexpr auto kHostNameLifetime = std::chrono::seconds(10);
+constexpr std::size_t kHostNameCacheSize = 1024;
+
+// Reverse lookups of peer addresses, remembered for a short while: a client that connects once
+// per request would otherwise cost a lookup each time. Lookups run one at a time, since the C
+// library's host-name services are not race-free as ThreadSanitizer sees them.
+std::string ReverseLookup(const sockaddr_in& peer) {
+    struct TEntry {
+        std::string name;
+        std::chrono::steady_clock::time_point until;
+    };
+    static std::mutex lock;
+    static std::unordered_map<std::uint32_t, TEntry> cache;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard guard(lock);
+    if (const auto it = cache.find(peer.sin_addr.s_addr);
+        it != cache.end() && now < it->second.until) {
+        return it->second.name;
+    }
+    char name[NI_MAXHOST] = {};
+    std::string found;
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, name, sizeof name,
+                      nullptr, 0, NI_NAMEREQD) == 0) {
+        found = name;
+    }
+    if (cache.size() >= kHostNameCacheSize) cache.clear();
+    cache[peer.sin_addr.s_addr] = {found, now + kHostNameLifetime};
+    return found;
+}
 
 void SetWait(int handle, int waitMs) {
     timeval tv{};
@@ -190,13 +220,7 @@ void TServerClientWinSocket::PeerName(std::string& address, std::string& host) {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     address = text;
-    char name[NI_MAXHOST] = {};
-    if (::getnameinfo(reinterpret_cast<sockaddr*>(&peer), sizeof peer, name, sizeof name, nullptr,
-                      0, NI_NAMEREQD) == 0) {
-        host = name;
-    } else {
-        host.clear();
-    }
+    host = ReverseLookup(peer);
 }
 
 // --- TWinSocketStream ---

@@ -8,13 +8,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 
+#include "HttpText.h"
 #include "LoopbackClient.h"
 
 using namespace zephyrine::server;
 using zephyrine::server::testing::Eventually;
+using zephyrine::server::testing::MaskDates;
 using zephyrine::server::testing::TLoopbackClient;
 namespace fs = std::filesystem;
 
@@ -76,15 +77,10 @@ TEST_F(Server, ServesThePackAndLogsBothSides) {
     const std::string answer =
         client.Request("GET /temppack11.cab HTTP/1.1\r\nHost: 127.0.0.1:21887\r\n\r\n");
     const std::string header = answer.substr(0, answer.find("\r\n\r\n") + 4);
-    const std::string day =
-        "(Sun|Mon|Tue|Wed|Thu|Fri|Sat), \\d\\d [A-Z][a-z]{2} \\d{4} "
-        "\\d\\d:\\d\\d:\\d\\d GMT";
-    EXPECT_TRUE(std::regex_match(
-        header, std::regex("HTTP/1\\.1 200 OK\r\nDate: " + day +
-                           "\r\nServer: Tessel Test Server/1\\.0\r\nLast-Modified: " + day +
-                           "\r\nContent-Type: application/vnd\\.ms-cab-compressed\r\n"
-                           "Content-Length: 20000\r\nContent:\r\n\r\n")))
-        << header;
+    EXPECT_EQ(MaskDates(header, {"Date: ", "Last-Modified: "}),
+              "HTTP/1.1 200 OK\r\nDate: *\r\nServer: Tessel Test Server/1.0\r\nLast-Modified: "
+              "*\r\nContent-Type: application/vnd.ms-cab-compressed\r\nContent-Length: "
+              "20000\r\nContent:\r\n\r\n");
     EXPECT_EQ(answer.substr(header.size()), cab_);
 
     ASSERT_TRUE(Entries(2));

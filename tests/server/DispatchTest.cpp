@@ -6,9 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "HostedApps.h"
+#include "HttpText.h"
 #include "ReadRequest.h"
 #include "ReqImpl.h"
 #include "ServerTime.h"
@@ -19,6 +19,7 @@
 
 using namespace zephyrine::server;
 namespace fs = std::filesystem;
+using zephyrine::server::testing::WithoutDate;
 
 namespace {
 
@@ -76,10 +77,6 @@ class PackFolder : public ::testing::Test {
             if (entry->GetColumnText(0) == "RESPONSE") sent += entry->GetDetailText();
         }
         return sent;
-    }
-
-    static std::string WithoutDate(const std::string& text) {
-        return std::regex_replace(text, std::regex("Date: [^\r]*\r\n"), "");
     }
 
     fs::path root_, pack_;

@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <regex>
 
+#include "HttpText.h"
 #include "SvrLog.h"
 #include "WebServerRequest.h"
 #include "WinSocket.h"
 
 using namespace zephyrine::server;
+using zephyrine::server::testing::MaskDates;
 
 namespace {
 
@@ -27,10 +28,6 @@ struct VersionedRequest : TWebServerRequest {
 std::string Logged(TCustomServerLog& log) {
     auto entry = log.TakeNext();
     return entry ? entry->GetDetailText() : "<no entry>";
-}
-
-std::string WithoutDate(std::string text) {
-    return std::regex_replace(text, std::regex("Date: [^\r]*\r\n"), "Date: *\r\n");
 }
 
 }  // namespace
@@ -89,7 +86,7 @@ TEST(WebServerResponse, HeaderBlockInItsFixedOrder) {
         response.SetBodyText("hello");
         response.Transmit();
     }
-    EXPECT_EQ(WithoutDate(Logged(log)),
+    EXPECT_EQ(MaskDates(Logged(log)),
               "HTTP/1.1 200 OK\r\nLocation: http://h/x\r\nDate: *\r\nServer: Tessel Test "
               "Server/1.0\r\nWWW-Authenticate: BasicRealm=\"r\"\r\nAllow: GET\r\nContent-Version: "
               "1\r\nDerived-From: d\r\nExpires: Tue, 05 Feb 2008 14:03:09 GMT\r\nLast-Modified: "
@@ -106,11 +103,9 @@ TEST(WebServerResponse, MinimalAnswersAndTheDateLine) {
         response.Transmit();
     }
     const std::string text = Logged(log);
-    EXPECT_TRUE(std::regex_match(
-        text, std::regex("HTTP/1\\.1 304 Not Modified\r\nDate: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), "
-                         "\\d\\d [A-Z][a-z][a-z] \\d{4} \\d\\d:\\d\\d:\\d\\d GMT\r\nServer: Tessel "
-                         "Test Server/1\\.0\r\nContent:\r\n\r\n")))
-        << text;
+    EXPECT_EQ(MaskDates(text),
+              "HTTP/1.1 304 Not Modified\r\nDate: *\r\nServer: Tessel Test "
+              "Server/1.0\r\nContent:\r\n\r\n");
     EXPECT_TRUE(request.SentText().empty());  // handed to the log and cleared
 }
 
@@ -138,7 +133,7 @@ TEST(WebServerResponse, RedirectPage) {
         "<html><title>Document Moved 302</title>\r\n<body><h1>Object Moved</h1><hr>\r\nThis "
         "Object may be found <a HREF=\"http://127.0.0.1:21887/index.htm\">here.</a><br>\r\n<br>"
         "</body></html>\r\n";
-    EXPECT_EQ(WithoutDate(Logged(log)),
+    EXPECT_EQ(MaskDates(Logged(log)),
               "HTTP/1.1 302 Moved Temporarily\r\nLocation: http://127.0.0.1:21887/index.htm\r\n"
               "Date: *\r\nServer: Tessel Test Server/1.0\r\nContent-Type: text/html\r\n"
               "Content-Length: " +
