@@ -71,7 +71,15 @@ TfrmMainForm::TfrmMainForm(TGlobal& global, platform::TPlatform platform,
     FormCreate();
 }
 
-TfrmMainForm::~TfrmMainForm() = default;
+TfrmMainForm::~TfrmMainForm() {
+    // No hook may reach the window once it is being destroyed: the children go after this body,
+    // and the events their deletion causes would otherwise call into a half-destroyed window.
+    if (ApplicationEvents1 != nullptr) {
+        qApp->removeEventFilter(ApplicationEvents1);
+        ApplicationEvents1->SetOnMessage(nullptr);
+    }
+    if (Panel3 != nullptr) Panel3->removeEventFilter(this);
+}
 
 void TfrmMainForm::createWindow() {
     setWindowTitle(QString::fromUtf8(kAppTitle));
