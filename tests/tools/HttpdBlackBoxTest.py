@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""zephyrine-httpd from the outside: real curl and Python's http.client against the command."""
+import http.client
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from email.utils import formatdate
+
+HTTPD = os.environ.get("ZEPHYRINE_HTTPD") or (sys.argv.pop(1) if len(sys.argv) > 1 else "")
+CAB = bytes((i * 7) % 251 for i in range(30000))
+
+
+class Httpd:
+    """One running zephyrine-httpd on a port the system picks."""
+
+    def __init__(self, folder, *extra):
+        self.proc = subprocess.Popen([HTTPD, "--port", "0", "--search-path", folder, *extra],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        if "listening" not in line:
+            raise RuntimeError("no listening line: %r %r" % (line, self.proc.stderr.read()))
+        self.port = int(line.split()[-1])
+
+    def stop(self, sig=signal.SIGTERM):
+        self.proc.send_signal(sig)
+        out, err = self.proc.communicate(timeout=10)
+        return self.proc.returncode, out, err
+
+
+def curl(*args):
+    return subprocess.run(["curl", "-s", "--max-time", "10", *args], capture_output=True,
+                          check=False)
+
+
+def raw_request(port, data):
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(data)
+        chunks = []
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                return b"".join(chunks)
+            chunks.append(chunk)
+
+
+class HttpdTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="zephyrine-httpd-")
+        with open(os.path.join(self.folder, "temppack11.cab"), "wb") as f:
+            f.write(CAB)
+        self.server = Httpd(self.folder, "--log")
+
+    def tearDown(self):
+        if self.server.proc.poll() is None:
+            self.server.stop()
+        shutil.rmtree(self.folder)
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.server.port, path)
+
+    def test_curl_get_head_conditional_and_http10(self):
+        got = curl("-D", "-", self.url("/temppack11.cab"))
+        head, _, body = got.stdout.partition(b"\r\n\r\n")
+        self.assertEqual(body, CAB)
+        lines = head.decode().split("\r\n")
+        self.assertEqual(lines[0], "HTTP/1.1 200 OK")
+        self.assertEqual([line.split(":")[0] for line in lines[1:]],
+                         ["Date", "Server", "Last-Modified", "Content-Type", "Content-Length",
+                          "Content"])
+        self.assertIn("Content-Type: application/vnd.ms-cab-compressed", lines)
+        self.assertIn("Content-Length: %d" % len(CAB), lines)
+
+        head = curl("-I", self.url("/temppack11.cab")).stdout.decode()
+        self.assertTrue(head.startswith("HTTP/1.1 200 OK\r\n"))
+        self.assertNotIn("Content-Length", head)
+        self.assertTrue(head.endswith("Content:\r\n\r\n"))
+
+        mtime = os.path.getmtime(os.path.join(self.folder, "temppack11.cab"))
+        later = curl("-i", "-z", formatdate(mtime + 60, usegmt=True), self.url("/temppack11.cab"))
+        self.assertTrue(later.stdout.startswith(b"HTTP/1.1 304 Not Modified\r\n"))
+        self.assertNotIn(b"Content-Length", later.stdout)
+        earlier = curl("-z", formatdate(mtime - 3600, usegmt=True), self.url("/temppack11.cab"))
+        self.assertEqual(earlier.stdout, CAB)
+
+        old = curl("-i", "--http1.0", self.url("/missing.cab")).stdout
+        self.assertTrue(old.startswith(b"HTTP/1.1 404 Not Found\r\n"))
+        self.assertTrue(old.endswith(b"<P>HTTP status code: 404</BODY>"))
+
+    def test_request_without_version_gets_the_bytes_alone(self):
+        self.assertEqual(raw_request(self.server.port, b"GET /temppack11.cab\r\n"), CAB)
+        self.assertEqual(raw_request(self.server.port, b"PUT /temppack11.cab HTTP/1.1\r\n\r\n"),
+                         b"")
+
+    def test_python_http_client(self):
+        conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+        conn.request("GET", "/folder/temppack11.cab?x=1", headers={"Connection": "keep-alive"})
+        reply = conn.getresponse()
+        self.assertEqual((reply.status, reply.reason), (200, "OK"))
+        self.assertEqual(reply.getheader("Server"), "Tessel Test Server/1.0")
+        self.assertEqual(reply.read(), CAB)
+        conn.close()
+        conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+        conn.request("POST", "/temppack11.cab", body=b"ignored")
+        self.assertEqual(conn.getresponse().read(), CAB)
+        conn.close()
+
+    def test_log_lines_and_clean_exit(self):
+        curl(self.url("/temppack11.cab"))
+        curl("-I", self.url("/temppack11.cab"))
+        code, out, err = self.server.stop(signal.SIGINT)
+        self.assertEqual(code, 0, err)
+        rows = [line.split("\t") for line in out.splitlines()]
+        self.assertEqual([len(r) for r in rows], [9, 9, 9, 9])
+        self.assertEqual([r[0] for r in rows], ["GET", "RESPONSE", "HEAD", "RESPONSE"])
+        self.assertEqual(rows[0][4], "/temppack11.cab")
+        self.assertEqual((rows[1][5], rows[1][6]), ("200 OK", str(len(CAB))))
+        self.assertEqual((rows[3][5], rows[3][6]), ("200 OK", "0"))
+
+    def test_port_taken(self):
+        other = subprocess.run([HTTPD, "--port", str(self.server.port)], capture_output=True,
+                               text=True, timeout=10)
+        self.assertEqual(other.returncode, 1)
+        self.assertIn("Windows socket error: Address already in use (98), on API 'bind'",
+                      other.stderr)
+        self.assertEqual(self.server.stop()[0], 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
