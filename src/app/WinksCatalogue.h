@@ -1,4 +1,4 @@
-// The catalogue tree of Part 1.2: a model over the parsed WinksList.dat. Categories are the
+// The catalogue tree: a model over the parsed WinksList.dat. Categories are the
 // children of the document element, items the children of a category. The model keeps no copies
 // of names or attribute values: each node refers to its XML element (valid while the document
 // stays loaded; LoadCatalogue empties the model before it reloads the document), and captions
@@ -60,7 +60,7 @@ class TWinksTreeModel : public QAbstractItemModel {
     QString Caption(const QModelIndex& node) const;
     int ImageIndex(const QModelIndex& node) const;
     int SelectedImageIndex(const QModelIndex& node) const;  // -1: the tree's default
-    // The state-image index of an item (Part 1.3: checked when 2); 0 until someone sets it.
+    // The state-image index of an item (checked when 2); 0 until someone sets it.
     int StateIndex(const QModelIndex& node) const;
     void SetStateIndex(const QModelIndex& node, int stateIndex);
 
@@ -71,6 +71,8 @@ class TWinksTreeModel : public QAbstractItemModel {
     int columnCount(const QModelIndex& parent = {}) const override;
     bool hasChildren(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    // Items carry a check box: checked is state-image index 2, unchecked 1.
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   private:

@@ -1,4 +1,4 @@
-// Unit WinksGlobal (Part 1.1): the process-wide settings object TGlobal and its one instance,
+// Unit WinksGlobal: the process-wide settings object TGlobal and its one instance,
 // created by the program entry before the main window and alive until the process ends.
 #pragma once
 
@@ -10,7 +10,7 @@ namespace zephyrine::app {
 // The program identifier of the file association, the window class and the application title.
 inline constexpr const char* kAppTitle = "Zephyrine";
 
-// The content server's paths under its root (Parts 1.1, 1.3); roots carry no trailing "/".
+// The content server's paths under its root; roots carry no trailing "/".
 std::string PreviewBaseUrlFor(const std::string& contentRoot);   // root + "/download/previewback/"
 std::string DownloadBaseUrlFor(const std::string& contentRoot);  // root + "/download/"
 
@@ -21,12 +21,12 @@ std::string ExecutablePath();
 
 class TGlobal {
   public:
-    // Creation per Part 1.1 for the running executable's folder.
+    // Creation for the running executable's folder.
     explicit TGlobal(const std::string& contentRoot);
     // The same for a given application folder (tests); a missing trailing "/" is added.
     TGlobal(const std::string& appFolder, const std::string& contentRoot);
 
-    // Fields, in the order of Part 1.1.
+    // Fields.
     std::string ConfigPath;      // AppFolder + "Config.ini"
     std::string AppFolder;       // folder of the executable, always ending in "/"
     int CurrentWinks = 0;        // Config/CurrentWinks
@@ -35,7 +35,7 @@ class TGlobal {
     std::string TempFolder;      // $TMPDIR or /tmp, ending in "/"
     std::string PreviewBaseUrl;  // content root + "/download/previewback/"
 
-    // Operations, in the order of Part 1.1.
+    // Operations.
     void LoadSettings();
     void SaveSettings();  // throws std::runtime_error when Config.ini cannot be written
     static int ReadCountFile(const std::string& path);

@@ -1,9 +1,12 @@
-// Program entry (Part 1.1): application object, Global, the title, the refusal of a second
+// Program entry: application object, Global, the title, the refusal of a second
 // instance started with a file, the main window, the event loop.
+#include "IECache.h"
 #include "InstancePresence.h"
 #include "MessageBoxes.h"
+#include "MessengerContentInstaller.h"
 #include "RemoteRoots.h"
 #include "Shell.h"
+#include "ShockwaveFlash.h"
 #include "WinksGlobal.h"
 #include "uMainForm.h"
 
@@ -19,14 +22,19 @@ platform::TPlatform CreatePlatform() {
     platform::TPlatform p;
     p.MessageBox = platform::CreateMessageBox();
     p.Shell = std::make_unique<platform::TDesktopShell>();
-    // CreateFlash, CreateInstaller and UrlCache come with the preview and the installs.
+    p.CreateFlash = [](QWidget* parent) {
+        return new platform::TShockwaveFlash(parent, platform::TFlashSettings{});
+    };
+    p.CreateInstaller = [] { return std::make_unique<platform::TMessengerContentInstaller>(); };
+    p.UrlCache = std::make_unique<platform::TIECache>();
     return p;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);  // 1
+    platform::TShockwaveFlash::PrepareProcess();  // before the application object
+    QApplication application(argc, argv);         // 1
     const platform::TRemoteRoots roots = app::RemoteRootsFromEnvironment();
     app::TGlobal Global(roots.ContentRoot);                               // 2
     QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));  // 3

@@ -7,7 +7,7 @@ namespace zephyrine::platform {
 
 class TDesktopShell : public IShell {
   public:
-    void OpenUrl(const std::string& url) override;  // the result is ignored, as specified
+    void OpenUrl(const std::string& url) override;  // the result is ignored
 };
 
 }  // namespace zephyrine::platform

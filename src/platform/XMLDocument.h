@@ -1,4 +1,4 @@
-// The XML DOM of Part 4.1 over pugixml: a document that is deactivated, given a file name and
+// The XML DOM over pugixml: a document that is deactivated, given a file name and
 // activated (parsed), and the few node operations the catalogue needs. Nodes are counted
 // references: a TXMLNode keeps the parsed document it came from alive, so a node held across a
 // reload (the main window's FCurrentItem) never dangles. TXMLNodeRaw is the uncounted handle the

@@ -1,4 +1,4 @@
-// LoadWinksList (Part 1.2) through the window, and LoadCatalogue on its own.
+// LoadWinksList through the window, and LoadCatalogue on its own.
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The window's layout (Part 1.6, Data model) and FormCreate as far as its steps exist.
+// The window's layout and FormCreate as far as its steps exist.
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The refusal of a second instance (Part 1.1) between real processes of the program. Each run
+// The refusal of a second instance between real processes of the program. Each run
 // gets its own XDG_RUNTIME_DIR, so parallel tests never see each other's presence, and message
 // boxes go to standard error (ZEPHYRINE_MESSAGE_BOX=stderr) so nothing blocks.
 #include "InstancePresence.h"
