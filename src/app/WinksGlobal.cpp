@@ -38,7 +38,7 @@ std::string WithSlash(std::string folder) {
     return folder;
 }
 
-// Delphi's ExtractFileExt: from the last '.', upper-cased; "" when there is none.
+// The extension from the last '.', upper-cased; "" when there is none.
 std::string UpperExtension(const std::string& name) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) return {};
