@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 
 #include "HTTPParse.h"
@@ -179,9 +178,19 @@ TDateParts DecodeDateTime(TDateTime value) {
 
 std::string DateTimeToText(TDateTime value) {
     const TDateParts p = DecodeDateTime(value);
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", p.month, p.day, p.year,
-                  p.hour, p.minute, p.second);
+    std::string text = "00/00/0000 00:00:00";
+    const auto put = [&text](std::size_t at, int number, int digits) {
+        for (int i = digits - 1; i >= 0; --i) {
+            text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + number % 10);
+            number /= 10;
+        }
+    };
+    put(0, p.month, 2);
+    put(3, p.day, 2);
+    put(6, p.year, 4);
+    put(11, p.hour, 2);
+    put(14, p.minute, 2);
+    put(17, p.second, 2);
     return text;
 }
 

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zephyrine::server {
 
 namespace {
@@ -42,18 +46,73 @@ constexpr std::array<TKeyword, 22> kKeywords = {{
 constexpr std::size_t kShortestKeyword = 3;
 constexpr std::size_t kLongestKeyword = 19;
 
-// Digits, capitals and "_" stand for themselves, small letters for capitals, the rest for 0.
-constexpr unsigned char Fold(unsigned char c) {
-    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 'a' + 'A');
-    if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') return c;
-    return 0;
+constexpr std::uint32_t MakeLengthMask() {
+    std::uint32_t mask = 0;
+    for (const TKeyword& k : kKeywords)
+        mask |= 1u << k.word.size();
+    return mask;
 }
+constexpr std::uint32_t kKeywordLengths = MakeLengthMask();
+
+// Byte classes, looked up rather than tested one comparison at a time.
+enum : std::uint8_t {
+    kDigitBit = 1,
+    kHexBit = 2,
+    kLetterBit = 4,  // letters and "_"
+    kDashBit = 8,
+    kFloatBit = 16,  // digits, "+", ".", "E", "e"
+};
+
+constexpr std::array<std::uint8_t, 256> MakeClasses() {
+    std::array<std::uint8_t, 256> classes{};
+    for (int c = 0; c < 256; ++c) {
+        std::uint8_t bits = 0;
+        if (c >= '0' && c <= '9') bits |= kDigitBit | kHexBit | kFloatBit;
+        if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) bits |= kHexBit;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') bits |= kLetterBit;
+        if (c == '-') bits |= kDashBit;
+        if (c == '+' || c == '.' || c == 'E' || c == 'e') bits |= kFloatBit;
+        classes[c] = bits;
+    }
+    return classes;
+}
+constexpr auto kClasses = MakeClasses();
+
+constexpr bool Is(unsigned char c, std::uint8_t bits) {
+    return (kClasses[c] & bits) != 0;
+}
+constexpr bool IsDigit(unsigned char c) {
+    return Is(c, kDigitBit);
+}
+constexpr bool IsLetter(unsigned char c) {
+    return Is(c, kLetterBit);
+}
+constexpr bool IsHexDigit(unsigned char c) {
+    return Is(c, kHexBit);
+}
+constexpr bool IsFloatByte(unsigned char c) {
+    return Is(c, kFloatBit);
+}
+
+// Digits, capitals and "_" stand for themselves, small letters for capitals, the rest for 0.
+constexpr std::array<std::uint8_t, 256> MakeFolds() {
+    std::array<std::uint8_t, 256> folds{};
+    for (int c = 0; c < 256; ++c) {
+        if (c >= 'a' && c <= 'z') {
+            folds[c] = static_cast<std::uint8_t>(c - 'a' + 'A');
+        } else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') {
+            folds[c] = static_cast<std::uint8_t>(c);
+        }
+    }
+    return folds;
+}
+constexpr auto kFolds = MakeFolds();
 
 constexpr std::uint16_t HashWord(std::string_view word) {
     std::uint16_t h = 0;
     for (const char ch : word) {
         h = static_cast<std::uint16_t>((h << 5) | (h >> 11));
-        h ^= Fold(static_cast<unsigned char>(ch));
+        h ^= kFolds[static_cast<unsigned char>(ch)];
     }
     return h;
 }
@@ -64,20 +123,26 @@ constexpr std::array<std::uint16_t, kKeywords.size()> MakeHashes() {
         hashes[i] = HashWord(kKeywords[i].word);
     return hashes;
 }
-
 constexpr auto kKeywordHashes = MakeHashes();
 
-constexpr bool IsDigit(unsigned char c) {
-    return c >= '0' && c <= '9';
-}
-constexpr bool IsLetter(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-constexpr bool IsHexDigit(unsigned char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-constexpr bool IsFloatByte(unsigned char c) {
-    return IsDigit(c) || c == '+' || c == '.' || c == 'E' || c == 'e';
+// The first carriage return, line feed or NUL from p; the NUL at the end of usable data stops it.
+std::size_t FindLineStop(const char* b, std::size_t p) {
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i nul = _mm_setzero_si128();
+    for (;; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + p));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                         _mm_cmpeq_epi8(v, nul));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+#else
+    while (b[p] != '\r' && b[p] != '\n' && b[p] != 0)
+        ++p;
+    return p;
+#endif
 }
 
 }  // namespace
@@ -134,9 +199,9 @@ int StrToInt(std::string_view text) {
     return static_cast<int>(negative ? -value : value);
 }
 
-THTTPParser::THTTPParser(TStream& source)
-    : source_(&source), buffer_(std::make_unique<char[]>(kBufferSize + 1)) {
+THTTPParser::THTTPParser(TStream& source) : source_(&source) {
     buffer_[0] = 0;
+    std::fill(buffer_.end() - kScanTail, buffer_.end(), 0);
     Advance();
 }
 
@@ -155,7 +220,7 @@ void THTTPParser::Error(std::string_view message) const {
 }
 
 void THTTPParser::Shift(std::size_t from) {
-    char* b = buffer_.get();
+    char* b = buffer_.data();
     if (from > 0) std::memmove(b, b + from, held_ - from);
     held_ -= from;
     origin_ += static_cast<std::int64_t>(from);
@@ -177,7 +242,7 @@ void THTTPParser::Compact(std::size_t from) {
 // end inside it, that line is moved to the front and reading goes on, so a line is always
 // tokenized whole however the bytes arrived.
 void THTTPParser::Fill() {
-    char* b = buffer_.get();
+    char* b = buffer_.data();
     b[dataEnd_] = saved_;
     for (;;) {
         if (!exhausted_ && held_ < kBufferSize) {
@@ -222,7 +287,7 @@ bool THTTPParser::AtDataEnd() {
 }
 
 int THTTPParser::Advance() {
-    const char* b = buffer_.get();
+    const char* b = buffer_.data();
     std::size_t p = pos_;
     for (;;) {
         const auto c = static_cast<unsigned char>(b[p]);
@@ -251,7 +316,7 @@ int THTTPParser::Advance() {
     // Scans from p while pred holds, reading on where the usable data ends.
     const auto scan = [this](std::size_t q, auto pred) {
         for (;;) {
-            const char* bb = buffer_.get();
+            const char* bb = buffer_.data();
             while (pred(static_cast<unsigned char>(bb[q])))
                 ++q;
             if (q != dataEnd_) return q;
@@ -282,13 +347,21 @@ int THTTPParser::Advance() {
         }
         pos_ = q;
     } else if (IsLetter(c)) {
-        if (headerMode_) {
-            pos_ =
-                scan(p + 1, [](unsigned char x) { return IsLetter(x) || IsDigit(x) || x == '-'; });
-        } else {
-            pos_ = scan(p + 1, [](unsigned char x) { return IsLetter(x) || IsDigit(x); });
+        const std::uint8_t wordBits =
+            headerMode_ ? kLetterBit | kDigitBit | kDashBit : kLetterBit | kDigitBit;
+        // The keyword hash is taken while scanning; a word cut by the end of held data is
+        // scanned on and hashed again.
+        std::uint16_t hash = kFolds[c];
+        std::size_t q = p + 1;
+        for (unsigned char x; Is(x = static_cast<unsigned char>(b[q]), wordBits); ++q) {
+            hash = static_cast<std::uint16_t>(((hash << 5) | (hash >> 11)) ^ kFolds[x]);
         }
-        token_ = LookupKeyword(tokenStart_, pos_);
+        if (q == dataEnd_) {
+            q = scan(q, [wordBits](unsigned char x) { return Is(x, wordBits); });
+            hash = HashWord(std::string_view(buffer_.data() + tokenStart_, q - tokenStart_));
+        }
+        pos_ = q;
+        token_ = LookupKeyword(hash, tokenStart_, pos_);
     } else {
         pos_ = p + 1;
         token_ = c;
@@ -309,18 +382,18 @@ void THTTPParser::ScanString() {
         return !ended;
     };
     for (;;) {
-        char* b = buffer_.get();
+        char* b = buffer_.data();
         const char c = b[p];
         if (c == '\'') {
             ++p;
             for (;;) {
-                b = buffer_.get();
+                b = buffer_.data();
                 const char q = b[p];
                 if (q == 0 && p == dataEnd_ && more()) continue;
                 if (q == 0 || q == '\r' || q == '\n') Error("Invalid string constant");
                 if (q == '\'') {
                     ++p;
-                    if (b[p] == 0 && p == dataEnd_ && more()) b = buffer_.get();
+                    if (b[p] == 0 && p == dataEnd_ && more()) b = buffer_.data();
                     if (b[p] != '\'') break;
                 }
                 b[s++] = b[p++];
@@ -329,7 +402,7 @@ void THTTPParser::ScanString() {
             ++p;
             unsigned value = 0;
             for (;;) {
-                b = buffer_.get();
+                b = buffer_.data();
                 const auto d = static_cast<unsigned char>(b[p]);
                 if (IsDigit(d)) {
                     value = (value * 10 + (d - '0')) & 0xFFu;
@@ -351,11 +424,13 @@ void THTTPParser::ScanString() {
     stringEnd_ = s;
 }
 
-int THTTPParser::LookupKeyword(std::size_t start, std::size_t end) const {
+int THTTPParser::LookupKeyword(std::uint16_t hash, std::size_t start, std::size_t end) const {
     const std::size_t length = end - start;
-    if (length < kShortestKeyword || length > kLongestKeyword) return token::kSymbol;
-    const std::string_view word(buffer_.get() + start, length);
-    const std::uint16_t hash = HashWord(word);
+    if (length < kShortestKeyword || length > kLongestKeyword ||
+        ((kKeywordLengths >> length) & 1u) == 0) {
+        return token::kSymbol;
+    }
+    const std::string_view word(buffer_.data() + start, length);
     for (std::size_t i = 0; i < kKeywords.size(); ++i) {
         if (kKeywordHashes[i] == hash && SameText(kKeywords[i].word, word)) {
             return kKeywords[i].kind;
@@ -366,7 +441,7 @@ int THTTPParser::LookupKeyword(std::size_t start, std::size_t end) const {
 
 std::string_view THTTPParser::TokenView() const {
     const std::size_t end = token_ == token::kString ? stringEnd_ : pos_;
-    return {buffer_.get() + tokenStart_, end - tokenStart_};
+    return {buffer_.data() + tokenStart_, end - tokenStart_};
 }
 
 std::string THTTPParser::TokenText() const {
@@ -384,16 +459,15 @@ bool THTTPParser::TokenIsWord(std::string_view word) const {
 std::string THTTPParser::RestOfLine() {
     std::size_t p = tokenStart_;
     for (;;) {
-        const char* b = buffer_.get();
-        while (b[p] != '\r' && b[p] != '\n' && b[p] != 0)
-            ++p;
+        const char* b = buffer_.data();
+        p = FindLineStop(b, p);
         if (b[p] != 0 || p != dataEnd_) break;
         const std::size_t keep = p - tokenStart_;
         pos_ = p;
         if (AtDataEnd()) break;
         p = tokenStart_ + keep;
     }
-    std::string text(buffer_.get() + tokenStart_, p - tokenStart_);
+    std::string text(buffer_.data() + tokenStart_, p - tokenStart_);
     if (buffer_[p] == '\r') ++p;
     pos_ = p;
     if (p == dataEnd_) AtDataEnd();
@@ -410,7 +484,7 @@ void THTTPParser::SkipLineEnds() {
     if (token_ != token::kLineEnd) return;
     std::size_t p = tokenStart_ + 1;  // the token's own line feed is counted already
     for (;;) {
-        const char* b = buffer_.get();
+        const char* b = buffer_.data();
         while (b[p] == '\r' || b[p] == '\n') {
             if (b[p] == '\n') ++line_;
             ++p;
@@ -428,14 +502,14 @@ void THTTPParser::SkipLineEnds() {
 }
 
 std::string THTTPParser::PendingText() const {
-    std::string text(buffer_.get() + pos_, held_ - pos_);
+    std::string text(buffer_.data() + pos_, held_ - pos_);
     if (dataEnd_ < held_) text[dataEnd_ - pos_] = saved_;
     return text;
 }
 
 std::unique_ptr<TMemoryStream> THTTPParser::TakeBody(int length) {
     auto body = std::make_unique<TMemoryStream>();
-    char* b = buffer_.get();
+    char* b = buffer_.data();
     b[dataEnd_] = saved_;
     const std::size_t headerLength = pos_;
     std::size_t held = held_ - pos_;

@@ -2,6 +2,7 @@
 // buffer over a stream and hands the bytes after the header over as a body stream.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -106,10 +107,13 @@ class THTTPParser {
     void Shift(std::size_t from);
     void Compact(std::size_t from);
     void ScanString();
-    int LookupKeyword(std::size_t start, std::size_t end) const;
+    int LookupKeyword(std::uint16_t hash, std::size_t start, std::size_t end) const;
+
+    // Scans may look at a few bytes past the end NUL, so the buffer carries a tail.
+    static constexpr std::size_t kScanTail = 16;
 
     TStream* source_;
-    std::unique_ptr<char[]> buffer_;
+    std::array<char, kBufferSize + 1 + kScanTail> buffer_;
     std::size_t held_ = 0;       // end of the bytes held
     std::size_t pos_ = 0;        // current position
     std::size_t dataEnd_ = 0;    // end of usable data, where the NUL is

@@ -206,23 +206,25 @@ class TRequestReader {
             text = text.substr(0, question);
         }
         request_.SetVarText(var::kPathInfo, text == "/" ? std::string_view() : text);
-        if (request_.GetVarText(var::kServerProtocol).empty()) return false;
+        if (request_.StoredVar(var::kServerProtocol).empty()) return false;
         parser_.Advance();
         return true;
     }
 
     void FirstWins(int index) {
-        const std::string value = HeaderValue(parser_);
-        if (request_.GetVarText(index).empty()) request_.SetVarText(index, value);
+        std::string value = HeaderValue(parser_);
+        if (request_.StoredVar(index).empty()) request_.SetVarText(index, std::move(value));
         parser_.Advance();
     }
 
     void Accept() {
-        const std::string value = HeaderValue(parser_);
-        std::string joined = request_.GetVarText(var::kAccept);
-        if (!joined.empty()) joined.append(", ");
-        joined.append(value);
-        request_.SetVarText(var::kAccept, joined);
+        std::string value = HeaderValue(parser_);
+        const std::string& before = request_.StoredVar(var::kAccept);
+        if (before.empty()) {
+            request_.SetVarText(var::kAccept, std::move(value));
+        } else {
+            request_.SetVarText(var::kAccept, before + ", " + value);
+        }
         parser_.Advance();
     }
 

@@ -45,6 +45,8 @@ constexpr std::string_view kVariableNames[var::kCount] = {
 constexpr std::string_view kHttpPrefix = "HTTP_";
 // ReadBodyText grows its result by this much at a time rather than trusting the count.
 constexpr std::size_t kReadTextPiece = 64 * 1024;
+// Room for the extra headers a browser sends, made once.
+constexpr std::size_t kExtraHeadersAtFirst = 8;
 
 void CheckIndex(int index) {
     if (index < 0 || index >= var::kCount) throw std::out_of_range("Index out of bounds");
@@ -75,7 +77,7 @@ std::string_view TWebServerRequest::VariableName(int index) {
     return kVariableNames[index];
 }
 
-const std::string& TWebServerRequest::Var(int index) const {
+const std::string& TWebServerRequest::StoredVar(int index) const {
     CheckIndex(index);
     return vars_[index];
 }
@@ -83,7 +85,17 @@ const std::string& TWebServerRequest::Var(int index) const {
 void TWebServerRequest::SetVarText(int index, std::string_view text) {
     CheckIndex(index);
     vars_[index] = text;
-    if (index != var::kRequestMethod) return;
+    if (index == var::kRequestMethod) MethodChanged();
+}
+
+void TWebServerRequest::SetVarText(int index, std::string&& text) {
+    CheckIndex(index);
+    vars_[index] = std::move(text);
+    if (index == var::kRequestMethod) MethodChanged();
+}
+
+void TWebServerRequest::MethodChanged() {
+    const std::string& text = vars_[var::kRequestMethod];
     if (SameText(text, "GET")) {
         methodType_ = TMethodType::Get;
     } else if (SameText(text, "PUT")) {
@@ -104,6 +116,7 @@ void TWebServerRequest::SetVarDate(int index, TDateTime value) {
 }
 
 void TWebServerRequest::AddExtraHeader(std::string_view name, std::string_view value) {
+    if (extraHeaders_.empty()) extraHeaders_.reserve(kExtraHeadersAtFirst);
     std::string line;
     line.reserve(name.size() + 1 + value.size());
     line.append(name).append(1, '=').append(value);

@@ -82,6 +82,10 @@ class TWebServerRequest {
     void SetConnection(IServerConnection* connection) { connection_ = connection; }
 
     void SetVarText(int index, std::string_view text);
+    void SetVarText(int index, std::string&& text);
+    void SetVarText(int index, const char* text) { SetVarText(index, std::string_view(text)); }
+    // The stored text, without reading the body for index 25.
+    const std::string& StoredVar(int index) const;
     void SetVarInt(int index, int value);
     void SetVarDate(int index, TDateTime value);
     void AddExtraHeader(std::string_view name, std::string_view value);
@@ -122,7 +126,7 @@ class TWebServerRequest {
     virtual std::string GetHeaderValue(std::string_view name);
 
   private:
-    const std::string& Var(int index) const;
+    void MethodChanged();
 
     TMethodType methodType_ = TMethodType::Any;
     IServerConnection* connection_;
