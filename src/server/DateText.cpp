@@ -1,5 +1,6 @@
 #include "DateText.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -234,7 +235,7 @@ TDateTime Now() {
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000);
     return ComposeDateTime(EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-                           EncodeTime(local.tm_hour, local.tm_min, local.tm_sec, ms));
+                           EncodeTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), ms));
 }
 
 }  // namespace zephyrine::server

@@ -240,7 +240,8 @@ void THTTPParser::Compact(std::size_t from) {
 // One read into the free space behind the held bytes, then the end of usable data is set anew.
 // A full buffer ends its usable data after its last line feed; when the line being read does not
 // end inside it, that line is moved to the front and reading goes on, so a line is always
-// tokenized whole however the bytes arrived.
+// tokenized whole however the bytes arrived. A full buffer without a line feed is usable to its
+// end; the line is too long only if tokenizing has to go beyond it (AtDataEnd).
 void THTTPParser::Fill() {
     char* b = buffer_.data();
     b[dataEnd_] = saved_;
@@ -258,13 +259,7 @@ void THTTPParser::Fill() {
             break;
         }
         const char* lf = static_cast<const char*>(memrchr(b, '\n', held_));
-        dataEnd_ = lf == nullptr ? 0 : static_cast<std::size_t>(lf - b) + 1;
-        if (dataEnd_ == 0) {
-            pos_ = tokenStart_ = stringEnd_ = 0;
-            saved_ = b[0];
-            b[0] = 0;
-            Error("Line too long");
-        }
+        dataEnd_ = lf == nullptr ? held_ : static_cast<std::size_t>(lf - b) + 1;
         if (dataEnd_ > pos_) break;
         Shift(dataEnd_);
     }
@@ -277,6 +272,8 @@ void THTTPParser::Fill() {
 bool THTTPParser::AtDataEnd() {
     while (pos_ == dataEnd_) {
         if (held_ == kBufferSize) {
+            // The buffer starts at a line start; without a line feed that line fills it.
+            if (std::memchr(buffer_.data(), '\n', held_) == nullptr) Error("Line too long");
             Compact(tokenStart_);
         } else if (exhausted_) {
             return true;
