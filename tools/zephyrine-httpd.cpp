@@ -19,7 +19,9 @@ using namespace zephyrine::server;
 
 namespace {
 
-constexpr int kMainLoopWaitMs = 1000;
+// The log is delivered in batches: the main loop runs its queue this often rather than being
+// woken for every entry.
+constexpr int kLogBatchMs = 20;
 
 int Usage() {
     std::cerr << "usage: zephyrine-httpd [--port N] [--search-path \"DIR1;DIR2\"] "
@@ -82,7 +84,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    TOwnerQueue queue;
+    TOwnerQueue queue(false);
     TCustomWebServer server(queue.Poster());
     server.SetListenPort(static_cast<std::uint16_t>(port));
     server.SetSearchFolders(searchPath);
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
         queue.Wake();
     });
     while (!stop)
-        queue.WaitAndRun(kMainLoopWaitMs);
+        queue.WaitAndRun(kLogBatchMs);
     waiter.join();
     server.SetListening(false);
     queue.RunPending();

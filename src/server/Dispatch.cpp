@@ -42,8 +42,11 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-// True when the canonical form of path lies inside the canonical form of folder.
-bool Inside(const fs::path& path, const fs::path& folder) {
+// True when path, an entry of folder, really lies inside it. Only a link or a dot name can lead
+// elsewhere; a plain entry needs no resolving.
+bool Inside(const fs::path& path, const fs::path& folder, std::string_view name,
+            fs::file_type type) {
+    if (type != fs::file_type::symlink && name != "." && name != "..") return true;
     std::error_code ec;
     const fs::path real = fs::canonical(path, ec);
     if (ec) return false;
@@ -120,7 +123,10 @@ std::string FindFileOnPath(std::string_view path, std::string_view folders) {
         const fs::path folder = fs::absolute(entry.empty() ? fs::path(".") : fs::path(entry), ec);
         if (ec) continue;
         const fs::path candidate = (folder / name).lexically_normal();
-        if (fs::exists(candidate, ec) && Inside(candidate, folder)) return candidate.string();
+        const auto status = fs::symlink_status(candidate, ec);
+        if (ec || !fs::exists(status)) continue;
+        if (status.type() == fs::file_type::symlink && !fs::exists(candidate, ec)) continue;
+        if (Inside(candidate, folder, name, status.type())) return candidate.string();
     }
     return {};
 }

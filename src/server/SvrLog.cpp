@@ -185,7 +185,8 @@ void TCustomServerLog::AddEntry(std::unique_ptr<TTransactionLogEntry> entry) {
         }
     }
     queue_.push_back(std::move(entry));
-    if (post_) {
+    if (post_ && !drainPosted_) {
+        drainPosted_ = true;
         std::weak_ptr<TCustomServerLog*> weak = self_;
         post_([weak] {
             if (auto self = weak.lock()) (*self)->DrainQueue();
@@ -195,6 +196,7 @@ void TCustomServerLog::AddEntry(std::unique_ptr<TTransactionLogEntry> entry) {
 
 std::unique_ptr<TTransactionLogEntry> TCustomServerLog::TakeNext() {
     std::lock_guard guard(lock_);
+    drainPosted_ = false;
     if (queue_.empty()) return nullptr;
     auto entry = std::move(queue_.front());
     queue_.pop_front();
@@ -229,11 +231,13 @@ TPostToOwner TOwnerQueue::Poster() {
 }
 
 void TOwnerQueue::Post(std::function<void()> call) {
+    bool wasEmpty;
     {
         std::lock_guard guard(lock_);
+        wasEmpty = calls_.empty();
         calls_.push_back(std::move(call));
     }
-    ready_.notify_one();
+    if (wasEmpty && wakeOnPost_) ready_.notify_one();
 }
 
 std::size_t TOwnerQueue::RunPending() {

@@ -131,6 +131,7 @@ class TCustomServerLog {
     mutable std::mutex lock_;
     std::deque<std::unique_ptr<TTransactionLogEntry>> queue_;
     std::vector<TRequestTime> requestTimes_;
+    bool drainPosted_ = false;  // a posted drain has not started yet: it will take new entries too
 };
 
 // The server component's log: entries go to the server's OnLogEntry.
@@ -146,9 +147,11 @@ class TServerLog final : public TCustomServerLog {
     TCustomWebServer& server_;
 };
 
-// A plain queue of posted calls for a program without an event loop of its own.
+// A plain queue of posted calls for a program without an event loop of its own. A queue that
+// does not wake its owner on each post is run by the owner's loop at its own pace.
 class TOwnerQueue {
   public:
+    explicit TOwnerQueue(bool wakeOnPost = true) : wakeOnPost_(wakeOnPost) {}
     TPostToOwner Poster();
     void Post(std::function<void()> call);
     // Runs every call queued so far; returns how many ran.
@@ -163,6 +166,7 @@ class TOwnerQueue {
     std::condition_variable ready_;
     std::deque<std::function<void()>> calls_;
     bool woken_ = false;
+    const bool wakeOnPost_;
 };
 
 }  // namespace zephyrine::server

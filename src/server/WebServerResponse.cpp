@@ -1,6 +1,7 @@
 #include "WebServerResponse.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
@@ -62,12 +63,19 @@ constexpr const char* kRedirectPage =
     "<html><title>Document Moved 302</title>\r\n<body><h1>Object Moved</h1><hr>\r\nThis Object "
     "may be found <a HREF=\"%s\">here.</a><br>\r\n<br></body></html>\r\n";
 
-// Seconds to add to local standard time to get GMT.
+// Seconds to add to local standard time to get GMT; the zone is read again when TZ changes.
 long StandardBiasSeconds() {
     static std::mutex lock;
+    static std::string zone = "\x01";  // no TZ text looks like this
+    static long bias = 0;
+    const char* tz = std::getenv("TZ");
     std::lock_guard guard(lock);
-    tzset();
-    return timezone;
+    if (zone != (tz ? tz : "")) {
+        tzset();
+        bias = timezone;
+        zone = tz ? tz : "";
+    }
+    return bias;
 }
 
 }  // namespace

@@ -60,6 +60,8 @@ void TWebServerThread::ServeConnection() {
     while (!Terminated() && connection.IsConnected()) {
         std::string address, host;
         connection.PeerName(address, host);
+        // Every answer ends with the close of the connection, which sends what is held.
+        connection.HoldPartialSegments();
         TWebServerRequest request(server_.ListenPort(), host, address, &connection);
         try {
             try {

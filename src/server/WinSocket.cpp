@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <unordered_map>
 
 namespace zephyrine::server {
@@ -208,6 +210,11 @@ bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<TStream>& stream) {
     return true;
 }
 
+void TServerClientWinSocket::HoldPartialSegments() {
+    const int on = 1;
+    ::setsockopt(Handle(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);  // no effect on non-TCP sockets
+}
+
 void TServerClientWinSocket::PeerName(std::string& address, std::string& host) {
     sockaddr_in peer{};
     {
@@ -268,7 +275,7 @@ void TEvent::Set() {
         std::lock_guard guard(lock_);
         set_ = true;
     }
-    changed_.notify_all();
+    changed_.notify_one();  // only the thread that owns the event waits on it
 }
 
 void TEvent::Reset() {
@@ -290,11 +297,26 @@ TServerClientThread::~TServerClientThread() {
 }
 
 void TServerClientThread::Start() {
-    thread_ = std::thread([this] { Execute(); });
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, kConnectionThreadStack);
+    const int failed = pthread_create(
+        &thread_, &attributes,
+        [](void* self) -> void* {
+            static_cast<TServerClientThread*>(self)->Execute();
+            return nullptr;
+        },
+        this);
+    pthread_attr_destroy(&attributes);
+    if (failed) throw std::system_error(failed, std::generic_category(), "pthread_create");
+    started_ = true;
 }
 
 void TServerClientThread::Join() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (started_ && !pthread_equal(thread_, pthread_self())) {
+        pthread_join(thread_, nullptr);
+        started_ = false;
+    }
 }
 
 void TServerClientThread::ReportSocketError(TErrorEventKind, int&) {}
@@ -428,7 +450,11 @@ void TServerWinSocket::AcceptLoop() {
             }
             continue;
         }
-        GetServerThread(std::make_unique<TServerClientWinSocket>(handle, this));
+        try {
+            GetServerThread(std::make_unique<TServerClientWinSocket>(handle, this));
+        } catch (const std::exception&) {
+            // Out of memory for one more connection: it is closed, the loop goes on.
+        }
         ReapFinished();
     }
 }
@@ -446,7 +472,12 @@ void TServerWinSocket::GetServerThread(std::unique_ptr<TServerClientWinSocket> c
     TServerClientThread& thread = *activeThreads_.back();
     thread.StayCached = cacheLimit_ >= static_cast<int>(activeThreads_.size());
     Reactivate(thread, std::move(connection));
-    thread.Start();
+    try {
+        thread.Start();
+    } catch (const std::system_error&) {
+        // No thread to be had (a system limit): the connection is closed unanswered.
+        activeThreads_.pop_back();
+    }
 }
 
 void TServerWinSocket::Reactivate(TServerClientThread& thread,

@@ -12,15 +12,27 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+#include <sys/socket.h>
+
 #include "ServerConnection.h"
 #include "Stream.h"
 
 namespace zephyrine::server {
 
-inline constexpr int kListenBacklog = 5;
+// Winsock 1.1 capped the accept queue at 5; a queue that short drops the connection attempts of a
+// burst of clients, so the system's own maximum is asked for.
+inline constexpr int kListenBacklog = SOMAXCONN;
 inline constexpr int kSocketWaitMs = 60000;
 inline constexpr std::size_t kSendPieceSize = 4096;
 inline constexpr int kDefaultCacheLimit = 10;
+// Connection threads are made and ended at the rate of connections beyond the cache; a small
+// stack keeps that cheap (the C library reuses small stacks of ended threads).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr std::size_t kConnectionThreadStack = 4 << 20;
+#else
+inline constexpr std::size_t kConnectionThreadStack = 512 << 10;
+#endif
 
 inline constexpr const char* kActiveSocketText = "Can't change value while socket is active";
 inline constexpr const char* kOpenSocketText = "Can't listen on an open socket";
@@ -84,6 +96,10 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
     // Sends the stream in pieces of up to 4096 bytes and takes ownership of it. False when a
     // stream is already being sent (the caller keeps the new one) or the connection is closed.
     bool SendWholeStream(std::unique_ptr<TStream>& stream);
+
+    // Holds partial segments back until the connection is closed or a segment fills, so that a
+    // header, a small body and the end of the connection leave in one segment.
+    void HoldPartialSegments();
 
     // Peer address as dotted text and its host name by reverse lookup (empty when none).
     void PeerName(std::string& address, std::string& host);
@@ -162,7 +178,8 @@ class TServerClientThread {
     std::unique_ptr<TServerClientWinSocket> connection_;
     std::atomic<bool> terminated_{false};
     TEvent wake_;
-    std::thread thread_;
+    pthread_t thread_{};
+    bool started_ = false;
 };
 
 enum class TServerType { ThreadBlocking, NonBlocking };

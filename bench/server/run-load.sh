@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Load and robustness run of zephyrine-httpd beside nginx, on 127.0.0.1 only, bounded in time.
+#   bench/server/run-load.sh [BUILD_DIR]     (needs bin/zephyrine-httpd and bin/LoadClient)
+# Everything started here is stopped on exit.
+set -euo pipefail
+build=${1:-build}
+httpd=$build/bin/zephyrine-httpd
+client=$build/bin/LoadClient
+seconds=${LOAD_SECONDS:-3}
+for tool in "$httpd" "$client"; do
+    [[ -x $tool ]] || { echo "missing $tool (build the zephyrine-httpd and LoadClient targets)" >&2; exit 2; }
+done
+command -v nginx >/dev/null || { echo "nginx is not installed" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/zephyrine-load.XXXXXX)
+httpd_pid=
+nginx_pid=
+cleanup() {
+    [[ -n $httpd_pid ]] && kill -TERM "$httpd_pid" 2>/dev/null && wait "$httpd_pid" 2>/dev/null || true
+    [[ -n $nginx_pid ]] && kill -QUIT "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/www"
+head -c 4096 /dev/urandom >"$work/www/file4k.bin"
+head -c $((256 << 20)) /dev/zero >"$work/www/big.bin"
+cp "$work/www/file4k.bin" "$work/www/temppack11.cab"
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+# zephyrine-httpd on a port it picks; the listening line names it.
+coproc HTTPD { exec "$httpd" --port 0 --search-path "$work/www"; }
+httpd_pid=$HTTPD_PID
+read -r line <&"${HTTPD[0]}"
+hport=${line##* }
+
+nport=$(free_port)
+cat >"$work/nginx.conf" <<CONF
+daemon off;
+master_process on;
+worker_processes auto;
+user root;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 4096; }
+http {
+    access_log off;
+    client_body_temp_path $work/body;
+    proxy_temp_path $work/proxy;
+    fastcgi_temp_path $work/fastcgi;
+    uwsgi_temp_path $work/uwsgi;
+    scgi_temp_path $work/scgi;
+    server { listen 127.0.0.1:$nport; root $work/www; }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work" &
+nginx_pid=$!
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$nport/file4k.bin" && break; sleep 0.1; done
+
+# CPU ticks (user + system) of a process and its children.
+ticks() {
+    local total=0 pid
+    for pid in "$1" $(pgrep -P "$1" || true); do
+        [[ -r /proc/$pid/stat ]] || continue
+        read -r -a f < <(sed 's/^.*) //' "/proc/$pid/stat")
+        total=$((total + f[11] + f[12]))
+    done
+    echo "$total"
+}
+rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+hz=$(getconf CLK_TCK)
+
+run_load() {  # name pid port concurrency
+    local t0 t1 out requests
+    t0=$(ticks "$2")
+    out=$("$client" load "$3" /file4k.bin "$4" "$seconds") || true
+    t1=$(ticks "$2")
+    requests=$(sed -n 's/.*requests=\([0-9]*\).*/\1/p' <<<"$out")
+    printf '%-16s c=%-4s %s cpu_us_per_req=%s\n' "$1" "$4" "$out" \
+        "$(awk -v t=$((t1 - t0)) -v r="$requests" -v hz="$hz" 'BEGIN { printf "%.1f", r ? t * 1e6 / hz / r : 0 }')"
+}
+
+echo "== 4 KiB file, one connection per request, ${seconds}s each"
+rss_before=$(rss_kb "$httpd_pid")
+for c in 1 16 128; do
+    run_load zephyrine-httpd "$httpd_pid" "$hport" "$c"
+    run_load nginx "$nginx_pid" "$nport" "$c"
+done
+
+echo "== 256 MiB download"
+printf '%-16s %s\n' zephyrine-httpd "$("$client" download "$hport" /big.bin)"
+printf '%-16s %s\n' nginx "$("$client" download "$nport" /big.bin)"
+printf '%-16s %s\n' loopback-4096 "$("$client" loopcopy "$work/www/big.bin")"
+
+echo "== 1000 idle connections held while 16 clients load"
+idle_seconds=$((seconds + 3))
+"$client" idle "$hport" 1000 "$idle_seconds" >"$work/idle.out" &
+idle_pid=$!
+sleep 1.5
+rss_idle=$(rss_kb "$httpd_pid")
+threads_idle=$(awk '/^Threads/ {print $2}' "/proc/$httpd_pid/status")
+run_load zephyrine-httpd "$httpd_pid" "$hport" 16
+wait "$idle_pid"
+echo "$(tr '\n' ' ' <"$work/idle.out") server_threads_while_idle=$threads_idle rss_kb_while_idle=$rss_idle"
+
+echo "== malformed-request storm"
+"$client" storm "$hport" || echo "storm: some connections did not end"
+kill -0 "$httpd_pid" && echo "server alive after storm: $(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$hport/file4k.bin")"
+
+sleep 1
+echo "== memory of zephyrine-httpd"
+echo "rss_kb_before_load=$rss_before rss_kb_after_load=$(rss_kb "$httpd_pid") threads_after=$(awk '/^Threads/ {print $2}' "/proc/$httpd_pid/status")"
