@@ -26,7 +26,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kReadWaitMs = 10000;
+constexpr int kReadWaitMs = 5000;
 constexpr std::size_t kPieceSize = 4096;
 
 int Connect(int port) {

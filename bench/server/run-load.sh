@@ -81,8 +81,11 @@ run_load() {  # name pid port concurrency
         "$(awk -v t=$((t1 - t0)) -v r="$requests" -v hz="$hz" 'BEGIN { printf "%.1f", r ? t * 1e6 / hz / r : 0 }')"
 }
 
-echo "== 4 KiB file, one connection per request, ${seconds}s each"
+# The memory level to come back to: after a short warm-up that pages the code in.
+"$client" load "$hport" /file4k.bin 4 0.5 >/dev/null
+sleep 0.5
 rss_before=$(rss_kb "$httpd_pid")
+echo "== 4 KiB file, one connection per request, ${seconds}s each"
 for c in 1 16 128; do
     run_load zephyrine-httpd "$httpd_pid" "$hport" "$c"
     run_load nginx "$nginx_pid" "$nport" "$c"
@@ -108,6 +111,6 @@ echo "== malformed-request storm"
 "$client" storm "$hport" || echo "storm: some connections did not end"
 kill -0 "$httpd_pid" && echo "server alive after storm: $(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$hport/file4k.bin")"
 
-sleep 1
+sleep 1.5  # ended threads are joined after a quiet interval
 echo "== memory of zephyrine-httpd"
 echo "rss_kb_before_load=$rss_before rss_kb_after_load=$(rss_kb "$httpd_pid") threads_after=$(awk '/^Threads/ {print $2}' "/proc/$httpd_pid/status")"

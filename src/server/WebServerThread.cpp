@@ -77,6 +77,7 @@ void TWebServerThread::ServeConnection() {
             ReportException(std::current_exception());
         }
         // Keep-Alive is not kept: every connection carries one request.
+        connection.DrainUnreadInput(kDrainWaitMs, kDrainLimit);
         if (!SameTextNoCase(request.GetVarText(var::kConnection), "Keep-Alive")) {
             connection.Close();
         }

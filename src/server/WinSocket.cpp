@@ -2,9 +2,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -22,6 +25,8 @@ namespace zephyrine::server {
 namespace {
 
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
+constexpr int kReapIntervalMs = 250;
+constexpr auto kTrimInterval = std::chrono::seconds(1);
 constexpr auto kHostNameLifetime = std::chrono::seconds(10);
 constexpr std::size_t kHostNameCacheSize = 1024;
 
@@ -213,6 +218,20 @@ bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<TStream>& stream) {
 void TServerClientWinSocket::HoldPartialSegments() {
     const int on = 1;
     ::setsockopt(Handle(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);  // no effect on non-TCP sockets
+}
+
+void TServerClientWinSocket::DrainUnreadInput(int waitMs, std::size_t limit) {
+    std::lock_guard guard(lock_);
+    int pending = 0;
+    if (!IsConnected() || ::ioctl(Handle(), FIONREAD, &pending) != 0 || pending <= 0) return;
+    ::shutdown(Handle(), SHUT_WR);
+    SetWait(Handle(), waitMs);
+    char scratch[kSendPieceSize];
+    for (std::size_t total = 0; total < limit;) {
+        const ssize_t n = ::recv(Handle(), scratch, sizeof scratch, 0);
+        if (n <= 0) break;
+        total += static_cast<std::size_t>(n);
+    }
 }
 
 void TServerClientWinSocket::PeerName(std::string& address, std::string& host) {
@@ -443,6 +462,13 @@ void TServerWinSocket::Listen(std::uint16_t port) {
 
 void TServerWinSocket::AcceptLoop() {
     while (!acceptStop_) {
+        // Threads that ended are joined between connections, and after a quiet interval too, so
+        // that the stacks of a burst of threads are given back when the burst is over.
+        pollfd ready{Handle(), POLLIN, 0};
+        if (::poll(&ready, 1, kReapIntervalMs) == 0) {
+            ReapFinished();
+            continue;
+        }
         const int handle = ::accept4(Handle(), nullptr, nullptr, SOCK_CLOEXEC);
         if (handle < 0) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -503,7 +529,15 @@ void TServerWinSocket::ReapFinished() {
         std::lock_guard guard(listLock_);
         finished.swap(finishedThreads_);
     }
+    if (finished.empty()) return;
     finished.clear();  // joins each thread, whose body has ended or is ending
+    // Give the memory of a burst back to the system once it has passed.
+    const auto now = std::chrono::steady_clock::now();
+    if (ActiveThreadCount() <= static_cast<std::size_t>(std::max(CacheLimit(), 0)) &&
+        now - lastTrim_ >= kTrimInterval) {
+        lastTrim_ = now;
+        ::malloc_trim(0);
+    }
 }
 
 void TServerWinSocket::Disconnect() {

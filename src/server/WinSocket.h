@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,8 @@ inline constexpr int kListenBacklog = SOMAXCONN;
 inline constexpr int kSocketWaitMs = 60000;
 inline constexpr std::size_t kSendPieceSize = 4096;
 inline constexpr int kDefaultCacheLimit = 10;
+inline constexpr int kDrainWaitMs = 200;
+inline constexpr std::size_t kDrainLimit = 1 << 20;
 // Connection threads are made and ended at the rate of connections beyond the cache; a small
 // stack keeps that cheap (the C library reuses small stacks of ended threads).
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -100,6 +103,11 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
     // Holds partial segments back until the connection is closed or a segment fills, so that a
     // header, a small body and the end of the connection leave in one segment.
     void HoldPartialSegments();
+
+    // Input left unread when the connection is closed turns the close into a reset, which can
+    // cost the client the answer it has not read yet. So the answer is ended first and such
+    // input is read and dropped: at most limit bytes, each read waiting at most waitMs.
+    void DrainUnreadInput(int waitMs, std::size_t limit);
 
     // Peer address as dotted text and its host name by reverse lookup (empty when none).
     void PeerName(std::string& address, std::string& host);
@@ -236,6 +244,7 @@ class TServerWinSocket : public TCustomWinSocket {
     TServerType serverType_ = TServerType::ThreadBlocking;
     std::atomic<bool> acceptStop_{false};
     std::thread acceptThread_;
+    std::chrono::steady_clock::time_point lastTrim_{};  // the accept thread's
 };
 
 }  // namespace zephyrine::server

@@ -40,7 +40,8 @@ class TLoopbackClient {
             sent += static_cast<std::size_t>(n);
         }
     }
-    // Everything until the server closes; closed is false when the wait ran out first.
+    // Everything until the server closes; closed is false when the wait ran out first or the
+    // connection was reset.
     std::string ReadAll(bool* closed = nullptr, int waitMs = 5000) {
         std::string out;
         char buffer[65536];
@@ -55,7 +56,7 @@ class TLoopbackClient {
             }
             const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
             if (n <= 0) {
-                if (closed) *closed = true;
+                if (closed) *closed = n == 0;  // a reset is not a clean close
                 return out;
             }
             out.append(buffer, static_cast<std::size_t>(n));
