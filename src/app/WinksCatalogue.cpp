@@ -151,14 +151,24 @@ QVariant TWinksTreeModel::data(const QModelIndex& node, int role) const {
                 TXMLNode::LocalNameOf(categories_[static_cast<std::size_t>(node.row())].element));
         case Qt::DecorationRole:
             return images_.Image(isItem ? kItemImage : kCategoryImage);
+        case Qt::CheckStateRole:
+            if (isItem) return ItemAt(node)->stateIndex == 2 ? Qt::Checked : Qt::Unchecked;
+            return {};
         default:
             return {};
     }
 }
 
+bool TWinksTreeModel::setData(const QModelIndex& node, const QVariant& value, int role) {
+    if (role != Qt::CheckStateRole || ItemAt(node) == nullptr) return false;
+    SetStateIndex(node, value.toInt() == Qt::Checked ? 2 : 1);
+    return true;
+}
+
 Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
     if (!node.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;  // read-only captions
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;  // read-only captions
+    return node.internalId() != kCategoryId ? flags | Qt::ItemIsUserCheckable : flags;
 }
 
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,

@@ -1,9 +1,11 @@
 #include "uMainForm.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -67,6 +69,7 @@ TfrmMainForm::TfrmMainForm(TGlobal& global, platform::TPlatform platform,
     createTreePopupMenu();
     createPreviewPanel();
     createButtonBar();
+    createEventBindings();
     centreOnScreen();
     FormCreate();
 }
@@ -221,6 +224,7 @@ void TfrmMainForm::centreOnScreen() {
 
 void TfrmMainForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    FormResize();
 }
 
 bool TfrmMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -265,10 +269,14 @@ void TfrmMainForm::hookApplicationEvents() {
     qApp->installEventFilter(ApplicationEvents1);
 }
 
-bool TfrmMainForm::ApplicationEvents1Message(QObject* /*receiver*/, QEvent* /*event*/) {
-    // The right-button rule over flsPreview is Part 1.6's behaviour (next issue); for now every
-    // event passes unchanged.
-    return false;
+// A right-button press over the preview pane, or any widget inside it, is dropped so that the
+// player never opens a menu of its own; everything else passes.
+bool TfrmMainForm::ApplicationEvents1Message(QObject* /*receiver*/, QEvent* event) {
+    if (event->type() != QEvent::MouseButtonPress) return false;
+    if (static_cast<QMouseEvent*>(event)->button() != Qt::RightButton) return false;
+    QWidget* under = QApplication::widgetAt(QCursor::pos());
+    return under != nullptr && flsPreview != nullptr &&
+           (under == flsPreview || flsPreview->isAncestorOf(under));
 }
 
 void TfrmMainForm::createInstallQueues() {

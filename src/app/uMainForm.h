@@ -18,7 +18,9 @@
 #include <QStatusBar>
 #include <QTreeView>
 
+#include <cstdint>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -50,6 +52,24 @@ class TfrmMainForm : public QMainWindow {
 
     // Part 1.2.
     void LoadWinksList();
+
+    // The window's behaviours. Handlers without a guard of their own throw; the bindings hand
+    // what they throw to ApplicationHandleException, the application's default error box.
+    void FormShow();
+    void FormResize();
+    void PreviewItem(const platform::TXMLNode& item);
+    void btnCloseClick();
+    void btnSupportClick();
+    void actAboutExecute();
+    void ApplicationHandleException(const std::exception& e);
+
+    // Installing catalogue items.
+    void SetActionsEnabled(bool enabled);
+    void InstallItemUrl(const std::string& url, const std::string& name);
+    void treWinksListClick();
+    void actInstallExecute();
+    void actInstallCheExecute();
+    void MsnInstallerContentInstalled(std::int32_t lhrResult);
 
     // Every message box of the window: through TPlatform::MessageBox, owner the window.
     void ShowMessage(const std::string& text, platform::TMsgIcon icon);
@@ -96,6 +116,8 @@ class TfrmMainForm : public QMainWindow {
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
     TApplicationEvents* ApplicationEvents1 = nullptr;
+    // Not connected at start: made on the first hand-over and kept until the window goes.
+    std::unique_ptr<platform::IMessengerContentInstaller> MsnInstaller;
 
     // What the creator gave.
     TGlobal& Global;
@@ -105,7 +127,8 @@ class TfrmMainForm : public QMainWindow {
     const std::string FileArgument;
 
   protected:
-    void resizeEvent(QResizeEvent* event) override;  // FormResize (Part 1.6) comes next issue
+    void resizeEvent(QResizeEvent* event) override;  // FormResize
+    void showEvent(QShowEvent* event) override;      // FormShow, on the first showing
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -128,6 +151,9 @@ class TfrmMainForm : public QMainWindow {
     bool ApplicationEvents1Message(QObject* receiver, QEvent* event);
     void treWinksListMouseUp() {}  // does nothing, as specified
     void layoutButtonBar();
+    void createEventBindings();
+    platform::IMessengerContentInstaller& ConnectedMsnInstaller();
+    bool shown_ = false;
 
     platform::TInstancePresence presence_;  // the window class "Zephyrine" (Part 1.1)
 };

@@ -1,0 +1,304 @@
+// Installing catalogue items from the window, offscreen, with the real installer stand-in
+// against a real HTTP server on loopback serving cabinets made by gcab.
+#include "../platform/LocalHttpServer.h"
+#include "MessengerContentInstaller.h"
+#include "TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace zephyrine;
+using mediatest::TLocalHttpServer;
+using platform::TMsgIcon;
+using test::TTempDir;
+
+namespace {
+
+constexpr int kInstallTimeoutMs = 30000;
+
+// Counts the hand-overs and passes them to the real installer.
+class TCountingInstaller : public platform::IMessengerContentInstaller {
+  public:
+    explicit TCountingInstaller(std::shared_ptr<std::vector<std::string>> log)
+        : log_(std::move(log)) {
+        real_.OnContentInstalled = [this](std::int32_t hr) {
+            if (OnContentInstalled) OnContentInstalled(hr);
+        };
+    }
+    void InstallFromUrl(const std::string& url) override {
+        log_->push_back(url);
+        real_.InstallFromUrl(url);
+    }
+
+  private:
+    std::shared_ptr<std::vector<std::string>> log_;
+    platform::TMessengerContentInstaller real_;
+};
+
+class MainFormInstallTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::EnsureApp();
+        site = std::make_unique<TTempDir>();
+        std::filesystem::create_directories(site->Path() / "download");
+        server = std::make_unique<TLocalHttpServer>(site->Path().string());
+        data = std::make_unique<test::TScopedEnv>("XDG_DATA_HOME", app / "xdg-data");
+        cache = std::make_unique<test::TScopedEnv>("XDG_CACHE_HOME", app / "xdg-cache");
+        runtime = std::make_unique<test::TScopedEnv>("XDG_RUNTIME_DIR", app.Folder());
+    }
+
+    void MakePack(const std::string& name, const std::string& file) {
+        TTempDir work;
+        test::WriteFile(work / file, "content of " + file);
+        ASSERT_EQ(mediatest::Run({"gcab", "-c", (site->Path() / "download" / name).string(), file},
+                                 work.Path().string()),
+                  0);
+    }
+
+    // A window over a catalogue of Animals (Foo, Bar, Baz) and Birds (Owl).
+    void CreateWindow() {
+        test::WriteFile(app / "WinksList.dat",
+                        "<WinksList><Animals>"
+                        "<Wink WinkName=\"Foo\" DownloadUrl=\"foo.cab\" SwfUrl=\"foo.swf\"/>"
+                        "<Wink WinkName=\"Bar\" DownloadUrl=\"bar.cab\" SwfUrl=\"bar.swf\"/>"
+                        "<Wink WinkName=\"Baz\" DownloadUrl=\"baz.cab\" SwfUrl=\"baz.swf\"/>"
+                        "</Animals><Birds>"
+                        "<Wink WinkName=\"Owl\" DownloadUrl=\"owl.cab\" SwfUrl=\"owl.swf\"/>"
+                        "<Wink WinkName=\"NoPack\" SwfUrl=\"none.swf\"/>"
+                        "</Birds></WinksList>");
+        global = std::make_unique<app::TGlobal>(app.Folder(), server->Root());
+        platform::TPlatform p;
+        p.MessageBox = std::make_unique<test::TRecordingMessageBox>(messages);
+        p.CreateInstaller = [this] {
+            ++installersMade;
+            return std::make_unique<TCountingInstaller>(handedOver);
+        };
+        window = std::make_unique<app::TfrmMainForm>(
+            *global, std::move(p), platform::TRemoteRoots{server->Root(), server->Root()});
+        window->show();
+        messages->clear();
+    }
+
+    QModelIndex Item(int category, int item) {
+        return window->treWinksListModel->ItemIndex(category, item);
+    }
+
+    // A user's click on a node (an invalid index clicks the empty space below the nodes).
+    void Click(const QModelIndex& node) {
+        QWidget* viewport = window->treWinksList->viewport();
+        if (node.isValid()) {
+            if (node.parent().isValid()) window->treWinksList->expand(node.parent());
+            const QRect r = window->treWinksList->visualRect(node);
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
+        } else {
+            window->treWinksList->clearSelection();
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(5, viewport->height() - 3));
+        }
+        QApplication::processEvents();
+    }
+
+    void Check(const QModelIndex& item) {
+        window->treWinksListModel->setData(item, Qt::Checked, Qt::CheckStateRole);
+    }
+
+    bool ActionsEnabled() const {
+        return window->actInstall->isEnabled() && window->actUpgrade->isEnabled() &&
+               window->actInstallChe->isEnabled();
+    }
+    bool ActionsDisabled() const {
+        return !window->actInstall->isEnabled() && !window->actUpgrade->isEnabled() &&
+               !window->actInstallChe->isEnabled();
+    }
+
+    // Runs the event loop until the actions are enabled again.
+    bool WaitUntilIdle() {
+        QElapsedTimer t;
+        t.start();
+        while (!ActionsEnabled() && t.elapsed() < kInstallTimeoutMs)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QApplication::processEvents();
+        return ActionsEnabled();
+    }
+
+    std::string Stored(const std::string& pack, const std::string& file) const {
+        return platform::TMessengerContentInstaller::StoreFolder() + pack + "/" + file;
+    }
+
+    std::string Url(const std::string& file) const { return server->Root() + "/download/" + file; }
+
+    TTempDir app;
+    std::unique_ptr<TTempDir> site;
+    std::unique_ptr<TLocalHttpServer> server;
+    std::unique_ptr<test::TScopedEnv> data, cache, runtime;
+    std::unique_ptr<app::TGlobal> global;
+    std::shared_ptr<std::vector<test::TShownMessage>> messages =
+        std::make_shared<std::vector<test::TShownMessage>>();
+    std::shared_ptr<std::vector<std::string>> handedOver =
+        std::make_shared<std::vector<std::string>>();
+    int installersMade = 0;
+    std::unique_ptr<app::TfrmMainForm> window;
+};
+
+TEST_F(MainFormInstallTest, InstallWithNothingOrACategorySelectedAsksForAWink) {
+    CreateWindow();
+    for (const QModelIndex& node : {QModelIndex(), window->treWinksListModel->CategoryIndex(1)}) {
+        if (node.isValid())
+            Click(node);
+        else
+            window->treWinksList->clearSelection();
+        messages->clear();
+        const bool before = window->actUpgrade->isEnabled();
+        window->actInstallExecute();
+        ASSERT_EQ(messages->size(), 1u);
+        EXPECT_EQ((*messages)[0].Text, "Please select a Wink in the list.");
+        EXPECT_EQ((*messages)[0].Caption, "Zephyrine");
+        EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Information);
+        EXPECT_EQ(window->actUpgrade->isEnabled(), before) << "the action states do not change";
+    }
+    EXPECT_TRUE(handedOver->empty());
+    EXPECT_EQ(installersMade, 0) << "the installer is not connected before the first hand-over";
+}
+
+TEST_F(MainFormInstallTest, ClickMakesTheItemCurrentAndACategoryClearsIt) {
+    CreateWindow();
+    Click(Item(0, 1));
+    EXPECT_TRUE(window->FCurrentItem == window->treWinksListModel->ItemElement(Item(0, 1)));
+    EXPECT_TRUE(window->actInstall->isEnabled());
+    EXPECT_EQ(window->StatusText(), "Previewing..");
+    Click(window->treWinksListModel->CategoryIndex(0));
+    EXPECT_TRUE(window->FCurrentItem.IsNull());
+    EXPECT_FALSE(window->actInstall->isEnabled());
+    Click(Item(1, 0));
+    Click(QModelIndex());
+    EXPECT_TRUE(window->FCurrentItem.IsNull());
+    EXPECT_FALSE(window->actInstall->isEnabled());
+}
+
+TEST_F(MainFormInstallTest, SingleInstallOfFoo) {
+    MakePack("foo.cab", "foo.xml");
+    CreateWindow();
+    Click(Item(0, 0));
+    window->actInstall->trigger();
+    EXPECT_TRUE(ActionsDisabled()) << "the commands wait for the completion";
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_EQ(window->StatusText(), "Foo installed successfully.");
+    EXPECT_EQ(*handedOver, std::vector<std::string>{Url("foo.cab")});
+    EXPECT_EQ(test::ReadFile(Stored("foo", "foo.xml")), "content of foo.xml");
+    EXPECT_TRUE(messages->empty());
+    EXPECT_FALSE(window->FQueueMode);
+}
+
+TEST_F(MainFormInstallTest, QueueOfThreeInTreeOrderOneAtATime) {
+    MakePack("foo.cab", "foo.xml");
+    MakePack("baz.cab", "baz.xml");
+    MakePack("owl.cab", "owl.xml");
+    CreateWindow();
+    // Checked out of tree order; the owl's category is collapsed.
+    Check(Item(1, 0));
+    Check(Item(0, 2));
+    Check(Item(0, 0));
+    window->actInstallChe->trigger();
+    EXPECT_EQ(window->FInstallTotal, 3);
+    EXPECT_EQ(handedOver->size(), 1u) << "the next is handed over only after a success";
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_EQ(*handedOver,
+              (std::vector<std::string>{Url("foo.cab"), Url("baz.cab"), Url("owl.cab")}));
+    EXPECT_EQ(window->StatusText(),
+              "Total 3 Winks of MSN Messenger have been installed successfully.");
+    for (const char* pack : {"foo", "baz", "owl"})
+        EXPECT_TRUE(std::filesystem::exists(Stored(pack, std::string(pack) + ".xml"))) << pack;
+    EXPECT_TRUE(messages->empty());
+    EXPECT_EQ(installersMade, 1) << "one installer, kept";
+}
+
+TEST_F(MainFormInstallTest, FailureInTheQueueStopsItSilently) {
+    MakePack("foo.cab", "foo.xml");
+    MakePack("baz.cab", "baz.xml");  // bar.cab, the second, is missing on the server
+    CreateWindow();
+    Check(Item(0, 0));
+    Check(Item(0, 1));
+    Check(Item(0, 2));
+    const QString before = window->StatusText();
+    window->actInstallChe->trigger();
+    ASSERT_TRUE(WaitUntilIdle());
+    QTest::qWait(300);  // nothing more may come
+    EXPECT_EQ(*handedOver, (std::vector<std::string>{Url("foo.cab"), Url("bar.cab")}));
+    EXPECT_TRUE(messages->empty());
+    EXPECT_EQ(window->StatusText(), before);
+    EXPECT_FALSE(std::filesystem::exists(Stored("baz", "baz.xml")));
+}
+
+TEST_F(MainFormInstallTest, InstallCheckedWithNothingChecked) {
+    CreateWindow();
+    Check(Item(0, 0));
+    window->treWinksListModel->setData(Item(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    EXPECT_EQ(window->treWinksListModel->StateIndex(Item(0, 0)), 1);
+    window->actInstallCheExecute();
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_EQ((*messages)[0].Text, "Please select a section to install before.");
+    EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Information);
+    EXPECT_TRUE(ActionsEnabled());
+    EXPECT_TRUE(handedOver->empty());
+}
+
+TEST_F(MainFormInstallTest, FailedHandOverShowsTheErrorAndEnablesTheCommands) {
+    MakePack("foo.cab", "foo.xml");
+    CreateWindow();
+    // The real installer cannot make its content store below a regular file.
+    test::WriteFile(app / "plain-file", "x");
+    test::TScopedEnv unusable("XDG_DATA_HOME", app / "plain-file");
+    Check(Item(0, 0));
+    Check(Item(0, 1));
+    window->actInstallChe->trigger();
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_NE((*messages)[0].Text.find("The messenger content store cannot be created"),
+              std::string::npos)
+        << (*messages)[0].Text;
+    EXPECT_EQ((*messages)[0].Caption, "Zephyrine");
+    EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Information);
+    EXPECT_TRUE(ActionsEnabled());
+    QTest::qWait(300);
+    EXPECT_EQ(handedOver->size(), 1u) << "the run stops";
+    EXPECT_EQ(messages->size(), 1u);
+}
+
+// An item without "DownloadUrl" ends either command silently, and the commands stay usable.
+TEST_F(MainFormInstallTest, UnreadableItemEndsTheCommandWithTheCommandsEnabled) {
+    CreateWindow();
+    Click(Item(1, 1));  // NoPack
+    window->actInstallExecute();
+    EXPECT_TRUE(messages->empty());
+    EXPECT_TRUE(ActionsEnabled());
+    Check(Item(1, 1));
+    window->actInstallCheExecute();
+    EXPECT_TRUE(messages->empty());
+    EXPECT_TRUE(ActionsEnabled());
+    EXPECT_TRUE(handedOver->empty());
+}
+
+TEST_F(MainFormInstallTest, TreeItemsCarryCheckBoxesAtStateIndexTwo) {
+    CreateWindow();
+    const QModelIndex foo = Item(0, 0);
+    EXPECT_TRUE(window->treWinksListModel->flags(foo) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(window->treWinksListModel->flags(window->treWinksListModel->CategoryIndex(0)) &
+                 Qt::ItemIsUserCheckable);
+    EXPECT_EQ(foo.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    // A user ticks the box with the mouse.
+    const QRect r = window->treWinksList->visualRect(foo);
+    QStyleOptionViewItem option;
+    option.initFrom(window->treWinksList);
+    option.rect = r;
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box = window->treWinksList->style()->subElementRect(
+        QStyle::SE_ItemViewItemCheckIndicator, &option, window->treWinksList);
+    QTest::mouseClick(window->treWinksList->viewport(), Qt::LeftButton, {}, box.center());
+    QApplication::processEvents();
+    EXPECT_EQ(window->treWinksListModel->StateIndex(foo), 2);
+    EXPECT_EQ(foo.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_FALSE(window->btnInstallChe->isVisible());
+    EXPECT_TRUE(window->PopupMenu1->actions().contains(window->actInstallChe));
+}
+
+}  // namespace
