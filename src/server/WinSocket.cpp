@@ -6,7 +6,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -287,26 +286,6 @@ std::size_t TWinSocketStream::Write(const void* buffer, std::size_t count) {
     }
 }
 
-// --- TEvent ---
-
-void TEvent::Set() {
-    {
-        std::lock_guard guard(lock_);
-        set_ = true;
-    }
-    changed_.notify_one();  // only the thread that owns the event waits on it
-}
-
-void TEvent::Reset() {
-    std::lock_guard guard(lock_);
-    set_ = false;
-}
-
-void TEvent::Wait() {
-    std::unique_lock guard(lock_);
-    changed_.wait(guard, [this] { return set_; });
-}
-
 // --- TServerClientThread ---
 
 TServerClientThread::TServerClientThread(TServerWinSocket& listener) : listener_(listener) {}
@@ -451,6 +430,7 @@ void TServerWinSocket::Listen(std::uint16_t port) {
         Close();
         throw ESocketError(SocketErrorText(code, "listen"));
     }
+    SetWait(handle, kReapIntervalMs);
     connected_ = true;
     acceptStop_ = false;
     {
@@ -464,12 +444,11 @@ void TServerWinSocket::AcceptLoop() {
     while (!acceptStop_) {
         // Threads that ended are joined between connections, and after a quiet interval too, so
         // that the stacks of a burst of threads are given back when the burst is over.
-        pollfd ready{Handle(), POLLIN, 0};
-        if (::poll(&ready, 1, kReapIntervalMs) == 0) {
+        const int handle = ::accept4(Handle(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (handle < 0 && WouldBlock(errno)) {  // the socket's wait ran out: a quiet interval
             ReapFinished();
             continue;
         }
-        const int handle = ::accept4(Handle(), nullptr, nullptr, SOCK_CLOEXEC);
         if (handle < 0) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 std::this_thread::sleep_for(kAcceptRetryDelay);

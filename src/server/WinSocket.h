@@ -140,14 +140,15 @@ class TWinSocketStream final : public TStream {
 // A manual-reset event.
 class TEvent {
   public:
-    void Set();
-    void Reset();
-    void Wait();
+    void Set() {
+        set_.store(1, std::memory_order_release);
+        set_.notify_one();  // only the thread that owns the event waits on it
+    }
+    void Reset() { set_.store(0, std::memory_order_relaxed); }
+    void Wait() { set_.wait(0, std::memory_order_acquire); }
 
   private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool set_ = false;
+    std::atomic<int> set_{0};  // int-sized: waits on it go straight to the futex
 };
 
 // A connection thread: serves the connection it is handed, then waits for the next one while it
