@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -9,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -283,6 +285,20 @@ std::size_t TWinSocketStream::Write(const void* buffer, std::size_t count) {
         if (code == EINTR) continue;
         if (WouldBlock(code)) return 0;
         throw ESocketError("Write error " + std::to_string(code) + ", " + SystemErrorMessage(code));
+    }
+}
+
+// --- TEvent ---
+
+void TEvent::Set() {
+    set_.store(1, std::memory_order_release);
+    ::syscall(SYS_futex, reinterpret_cast<int*>(&set_), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+void TEvent::Wait() {
+    while (set_.load(std::memory_order_acquire) == 0) {
+        ::syscall(SYS_futex, reinterpret_cast<int*>(&set_), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr,
+                  0);
     }
 }
 

@@ -137,18 +137,17 @@ class TWinSocketStream final : public TStream {
     int waitMs_;
 };
 
-// A manual-reset event.
+// A manual-reset event for one waiting thread.
 class TEvent {
   public:
-    void Set() {
-        set_.store(1, std::memory_order_release);
-        set_.notify_one();  // only the thread that owns the event waits on it
-    }
+    void Set();
     void Reset() { set_.store(0, std::memory_order_relaxed); }
-    void Wait() { set_.wait(0, std::memory_order_acquire); }
+    // Sleeps on the futex at once: a connection thread waits long, so spinning first only burns
+    // the time of the threads that have work.
+    void Wait();
 
   private:
-    std::atomic<int> set_{0};  // int-sized: waits on it go straight to the futex
+    std::atomic<int> set_{0};
 };
 
 // A connection thread: serves the connection it is handed, then waits for the next one while it
