@@ -2,11 +2,11 @@
 // instance started with a file, the main window, the event loop.
 #include "IECache.h"
 #include "InstancePresence.h"
+#include "LazyFlash.h"
 #include "MessageBoxes.h"
 #include "MessengerContentInstaller.h"
 #include "RemoteRoots.h"
 #include "Shell.h"
-#include "ShockwaveFlash.h"
 #include "WinksGlobal.h"
 #include "uMainForm.h"
 
@@ -23,7 +23,7 @@ platform::TPlatform CreatePlatform() {
     p.MessageBox = platform::CreateMessageBox();
     p.Shell = std::make_unique<platform::TDesktopShell>();
     p.CreateFlash = [](QWidget* parent) {
-        return new platform::TShockwaveFlash(parent, platform::TFlashSettings{});
+        return new platform::TLazyFlash(parent, platform::TFlashSettings{});
     };
     p.CreateInstaller = [] { return std::make_unique<platform::TMessengerContentInstaller>(); };
     p.UrlCache = std::make_unique<platform::TIECache>();
@@ -33,8 +33,8 @@ platform::TPlatform CreatePlatform() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::TShockwaveFlash::PrepareProcess();  // before the application object
-    QApplication application(argc, argv);         // 1
+    platform::TLazyFlash::PrepareProcess();  // before the application object
+    QApplication application(argc, argv);    // 1
     const platform::TRemoteRoots roots = app::RemoteRootsFromEnvironment();
     app::TGlobal Global(roots.ContentRoot);                               // 2
     QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));  // 3

@@ -255,6 +255,9 @@ class TFlashPage : public QWebEnginePage {
 };
 
 void TShockwaveFlash::PrepareProcess() {
+    static bool prepared = false;
+    if (prepared) return;
+    prepared = true;
     QWebEngineUrlScheme scheme(kScheme);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
@@ -269,7 +272,8 @@ void TShockwaveFlash::PrepareProcess() {
         flags += flags.isEmpty() ? "--disable-gpu" : " --disable-gpu";
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     }
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (QCoreApplication::instance() == nullptr)
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 TShockwaveFlash::TShockwaveFlash(QWidget* parent, TFlashSettings settings)
@@ -334,6 +338,7 @@ void TShockwaveFlash::Play() {
 
 void TShockwaveFlash::EnsureView() {
     if (view_) return;
+    PrepareProcess();                        // when it did not run before the application object
     profile_ = new QWebEngineProfile(this);  // no storage name: off the record
     handler_ = std::make_unique<TFlashSchemeHandler>();
     handler_->PlayerFolder = playerFolder_;
@@ -430,3 +435,8 @@ void TShockwaveFlash::ReportFailure(std::uint64_t serial, const QString& message
 }
 
 }  // namespace zephyrine::platform
+
+extern "C" Q_DECL_EXPORT zephyrine::platform::TFlashControl* ZephyrineCreateShockwaveFlash(
+    QWidget* parent, const zephyrine::platform::TFlashSettings* settings) {
+    return new zephyrine::platform::TShockwaveFlash(parent, *settings);
+}

@@ -46,8 +46,9 @@ class TShockwaveFlash : public TFlashControl {
     // The page's URL scheme.
     static constexpr const char* kScheme = "zephyrine-flash";
 
-    // Must run before the QApplication exists: registers the page's URL scheme and sets the
-    // browser engine's switches (no sandbox when running as root, no GPU).
+    // Registers the page's URL scheme and sets the browser engine's switches (no sandbox when
+    // running as root, no GPU). Best before the QApplication exists; else it runs on the first
+    // Play, before the engine starts.
     static void PrepareProcess();
 
     explicit TShockwaveFlash(QWidget* parent = nullptr, TFlashSettings settings = {});
@@ -103,3 +104,7 @@ class TShockwaveFlash : public TFlashControl {
 };
 
 }  // namespace zephyrine::platform
+
+// The factory the program finds in the shared library at run time (see TLazyFlash).
+extern "C" zephyrine::platform::TFlashControl* ZephyrineCreateShockwaveFlash(
+    QWidget* parent, const zephyrine::platform::TFlashSettings* settings);
