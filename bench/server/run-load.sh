@@ -91,10 +91,20 @@ for c in 1 16 128; do
     run_load nginx "$nginx_pid" "$nport" "$c"
 done
 
-echo "== 256 MiB download"
-printf '%-16s %s\n' zephyrine-httpd "$("$client" download "$hport" /big.bin)"
-printf '%-16s %s\n' nginx "$("$client" download "$nport" /big.bin)"
-printf '%-16s %s\n' loopback-4096 "$("$client" loopcopy "$work/www/big.bin")"
+best_of_3() {  # the fastest of three runs: one run is too short to stand against noise
+    local best= out
+    for _ in 1 2 3; do
+        out=$("$@")
+        if [[ -z $best ]] || awk -v a="${out##*mbps=}" -v b="${best##*mbps=}" 'BEGIN { exit !(a > b) }'; then
+            best=$out
+        fi
+    done
+    echo "$best"
+}
+echo "== 256 MiB download (best of 3)"
+printf '%-16s %s\n' zephyrine-httpd "$(best_of_3 "$client" download "$hport" /big.bin)"
+printf '%-16s %s\n' nginx "$(best_of_3 "$client" download "$nport" /big.bin)"
+printf '%-16s %s\n' loopback-4096 "$(best_of_3 "$client" loopcopy "$work/www/big.bin")"
 
 echo "== 1000 idle connections held while 16 clients load"
 idle_seconds=$((seconds + 3))
