@@ -1,5 +1,7 @@
 // libFuzzer target: arbitrary bytes read as a request, whole and one byte per read. Both reads
-// must agree, and nothing may crash, leak or trip a sanitizer.
+// must agree, and nothing may crash, leak or trip a sanitizer. The raw request keeps the header
+// only as far as it is held in the buffer, so when a full buffer had to drop lines from its
+// front, one raw request may be a suffix of the other.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,13 +51,21 @@ class TCountingHandler final : public IRequestHandler {
     std::string calls;
 };
 
-std::string Outcome(TStream& stream) {
+struct TOutcome {
+    std::string parsed;
+    std::string raw;
+    bool dropped = false;  // the parser moved bytes out of the front of its buffer
+};
+
+TOutcome Outcome(TStream& stream) {
     TWebServerRequest request(21887, "localhost", "127.0.0.1");
     TCountingHandler handler;
     std::string out;
+    bool dropped = false;
     try {
         THTTPParser parser(stream);
         ReadRequest(parser, request, handler);
+        dropped = parser.Origin() > 0;
     } catch (const std::exception& e) {
         out += std::string("error:") + e.what() + "\n";
     }
@@ -66,7 +76,6 @@ std::string Outcome(TStream& stream) {
     }
     for (const std::string& line : request.ExtraHeaders())
         out += line + "\n";
-    out += request.GetRawRequest() + "\n";
     for (const int index : {var::kDate, var::kIfModifiedSince, var::kContentLength}) {
         try {
             out += std::to_string(request.GetVarDate(index)) + "\n";
@@ -84,7 +93,15 @@ std::string Outcome(TStream& stream) {
             }
         }
     }
-    return out;
+    return {out, request.GetRawRequest(), dropped};
+}
+
+bool Agree(const TOutcome& a, const TOutcome& b) {
+    if (a.parsed != b.parsed) return false;
+    if (a.raw == b.raw) return true;
+    const TOutcome& shorter = a.raw.size() < b.raw.size() ? a : b;
+    const TOutcome& longer = a.raw.size() < b.raw.size() ? b : a;
+    return shorter.dropped && longer.raw.ends_with(shorter.raw);
 }
 
 }  // namespace
@@ -92,6 +109,6 @@ std::string Outcome(TStream& stream) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     TMemoryStream whole(std::string_view(reinterpret_cast<const char*>(data), size));
     TBytewiseStream bytewise(data, size);
-    if (Outcome(whole) != Outcome(bytewise)) std::abort();
+    if (!Agree(Outcome(whole), Outcome(bytewise))) std::abort();
     return 0;
 }
