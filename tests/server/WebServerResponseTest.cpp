@@ -185,24 +185,6 @@ TEST(WebServerResponse, BodyStreamGoesToTheConnectionNotTheLog) {
     EXPECT_EQ(wire, logged + body);
 }
 
-TEST(WebServerResponse, ByIndexValuesAndUntouchedSlots) {
-    VersionedRequest request;
-    TWebServerResponse response(request, nullptr, nullptr);
-    response.SetVarText(11, "eleven");
-    response.SetVarText(12, "ignored");
-    EXPECT_EQ(response.GetVarText(11), "eleven");
-    EXPECT_EQ(response.GetVarText(12), "");
-    response.SetVarDate(2, 5.5);
-    EXPECT_EQ(response.GetVarDate(2), 5.5);
-    EXPECT_EQ(response.GetVarDate(3), -1.0);
-    response.SetVarInt(0, 7);
-    EXPECT_EQ(response.GetVarInt(0), 7);
-    EXPECT_EQ(response.GetVarInt(1), -1);
-    response.SetLogNote("x");
-    EXPECT_EQ(response.GetLogNote(), "");
-    EXPECT_FALSE(response.WasTransmitted());
-}
-
 TEST(ToGMT, StandardOffsetWithoutDaylightSaving) {
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";
