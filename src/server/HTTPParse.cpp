@@ -125,6 +125,23 @@ constexpr std::array<std::uint16_t, kKeywords.size()> MakeHashes() {
 }
 constexpr auto kKeywordHashes = MakeHashes();
 
+// Keyword indices by the low byte of their hash, at most two to a slot, in table order.
+constexpr std::size_t kSlotDepth = 2;
+constexpr std::array<std::array<std::int8_t, kSlotDepth>, 256> MakeSlots() {
+    std::array<std::array<std::int8_t, kSlotDepth>, 256> slots{};
+    for (auto& slot : slots)
+        slot.fill(-1);
+    for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+        auto& slot = slots[kKeywordHashes[i] & 0xFF];
+        std::size_t k = 0;
+        while (slot[k] >= 0)
+            ++k;  // a third keyword in one slot fails constant evaluation
+        slot[k] = static_cast<std::int8_t>(i);
+    }
+    return slots;
+}
+constexpr auto kKeywordSlots = MakeSlots();
+
 // The first carriage return, line feed or NUL from p; the NUL at the end of usable data stops it.
 std::size_t FindLineStop(const char* b, std::size_t p) {
 #if defined(__SSE2__)
@@ -146,18 +163,6 @@ std::size_t FindLineStop(const char* b, std::size_t p) {
 }
 
 }  // namespace
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
 
 namespace {
 
@@ -428,7 +433,8 @@ int THTTPParser::LookupKeyword(std::uint16_t hash, std::size_t start, std::size_
         return token::kSymbol;
     }
     const std::string_view word(buffer_.data() + start, length);
-    for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+    for (const std::int8_t i : kKeywordSlots[hash & 0xFF]) {
+        if (i < 0) break;
         if (kKeywordHashes[i] == hash && SameText(kKeywords[i].word, word)) {
             return kKeywords[i].kind;
         }

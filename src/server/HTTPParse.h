@@ -30,7 +30,17 @@ class EConvertError : public std::runtime_error {
 // text throws EConvertError "'<text>' is not a valid integer value".
 int StrToInt(std::string_view text);
 // Equal without regard to ASCII letter case.
-bool SameText(std::string_view a, std::string_view b);
+inline bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z')) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Token kinds; a byte that starts no other token is its own kind (':' is 58).
 namespace token {
