@@ -157,12 +157,12 @@ void TWebServerResponse::SetVarInt(int index, int value) {
 
 void TWebServerResponse::SetBodyText(std::string_view text) {
     BodyText = std::string(text);
-    ContentLength = static_cast<std::int32_t>(BodyText.size());
+    ContentLength = static_cast<std::int64_t>(BodyText.size());
 }
 
 void TWebServerResponse::SetBodyStream(std::unique_ptr<TStream> stream) {
     bodyStream_ = std::move(stream);
-    ContentLength = bodyStream_ ? static_cast<std::int32_t>(bodyStream_->Size()) : 0;
+    ContentLength = bodyStream_ ? bodyStream_->Size() : 0;
 }
 
 void TWebServerResponse::SetStatus(int code) {

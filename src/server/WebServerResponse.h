@@ -79,7 +79,7 @@ class TWebServerResponse {
     std::string Server = kServerText;
     std::string WWWAuthenticate, Realm, Allow, ContentEncoding;
     std::string ContentType;
-    std::int32_t ContentLength = 0;
+    std::int64_t ContentLength = 0;  // 64 bits: a file over 2 GiB announces its real size
     std::string ContentVersion, DerivedFrom;
     TDateTime Expires = -1.0;
     TDateTime LastModified = -1.0;

@@ -185,6 +185,19 @@ TEST(WebServerResponse, BodyStreamGoesToTheConnectionNotTheLog) {
     EXPECT_EQ(wire, logged + body);
 }
 
+TEST(WebServerResponse, FileOverTwoGiBAnnouncesItsSize) {
+    const std::string path = "/tmp/zephyrine-sparse-" + std::to_string(getpid()) + ".cab";
+    {
+        TFileStream file(path, TFileStream::TMode::Create);
+        ASSERT_EQ(ftruncate(file.Handle(), 3LL << 30), 0);
+    }
+    VersionedRequest request;
+    TWebServerResponse response(request, nullptr, nullptr);
+    response.SetBodyStream(std::make_unique<TFileStream>(path, TFileStream::TMode::Read));
+    unlink(path.c_str());
+    EXPECT_NE(response.HeaderBlock().find("Content-Length: 3221225472\r\n"), std::string::npos);
+}
+
 TEST(ToGMT, StandardOffsetWithoutDaylightSaving) {
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";
