@@ -151,7 +151,7 @@ TEST(TransactionLog, DeliversInOrderOnTheOwningThreadAndHonoursRelease) {
             log.LogError(1, i, "e" + std::to_string(i));
     });
     producer.join();
-    EXPECT_TRUE(seen.empty());  // nothing is delivered before the owner runs its queue
+    EXPECT_TRUE(seen.empty());          // nothing is delivered before the owner runs its queue
     EXPECT_GE(queue.RunPending(), 1u);  // one posted drain may deliver several entries
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_NE(seen[0].find("(0)e0"), std::string::npos);
