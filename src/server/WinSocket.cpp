@@ -32,29 +32,36 @@ constexpr auto kHostNameLifetime = std::chrono::seconds(10);
 constexpr std::size_t kHostNameCacheSize = 1024;
 
 // Reverse lookups of peer addresses, remembered for a short while: a client that connects once
-// per request would otherwise cost a lookup each time. Lookups run one at a time, since the C
-// library's host-name services are not race-free as ThreadSanitizer sees them.
+// per request would otherwise cost a lookup each time. Lookups themselves run one at a time,
+// since the C library's host-name services are not race-free as ThreadSanitizer sees them; a
+// remembered name never waits for them.
 std::string ReverseLookup(const sockaddr_in& peer) {
     struct TEntry {
         std::string name;
         std::chrono::steady_clock::time_point until;
     };
-    static std::mutex lock;
+    static std::mutex cacheLock;
+    static std::mutex lookupLock;
     static std::unordered_map<std::uint32_t, TEntry> cache;
-    const auto now = std::chrono::steady_clock::now();
-    std::lock_guard guard(lock);
-    if (const auto it = cache.find(peer.sin_addr.s_addr);
-        it != cache.end() && now < it->second.until) {
-        return it->second.name;
-    }
-    char name[NI_MAXHOST] = {};
+    const auto remembered = [&](std::string& name) {
+        std::lock_guard guard(cacheLock);
+        const auto it = cache.find(peer.sin_addr.s_addr);
+        if (it == cache.end() || std::chrono::steady_clock::now() >= it->second.until) return false;
+        name = it->second.name;
+        return true;
+    };
     std::string found;
+    if (remembered(found)) return found;
+    std::lock_guard lookup(lookupLock);
+    if (remembered(found)) return found;  // looked up by another thread meanwhile
+    char name[NI_MAXHOST] = {};
     if (::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, name, sizeof name,
                       nullptr, 0, NI_NAMEREQD) == 0) {
         found = name;
     }
+    std::lock_guard guard(cacheLock);
     if (cache.size() >= kHostNameCacheSize) cache.clear();
-    cache[peer.sin_addr.s_addr] = {found, now + kHostNameLifetime};
+    cache[peer.sin_addr.s_addr] = {found, std::chrono::steady_clock::now() + kHostNameLifetime};
     return found;
 }
 
