@@ -8,6 +8,11 @@ top=$(dirname "$here")
 mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
 missing=()
 for p in "${wanted[@]}"; do
+    # Node.js from another source than Debian brings its own npm; Debian's would conflict.
+    case "$p" in
+        nodejs) command -v node >/dev/null && continue ;;
+        npm) command -v npm >/dev/null && continue ;;
+    esac
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi
