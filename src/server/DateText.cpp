@@ -14,10 +14,7 @@ namespace {
 constexpr int kMinYear = 1;
 constexpr int kMaxYear = 9999;
 constexpr std::int64_t kMsPerDay = 86'400'000;
-constexpr int kTwoDigitYearBase = 1900;
 constexpr double kMaxDays = 3'000'000;
-constexpr std::string_view kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
 constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -116,7 +113,7 @@ class TDateTextTokens {
 bool MonthNameTest(const TDateTextTokens& tokens, int& month) {
     if (month < 13) return false;
     for (month = 1; month <= 12; ++month) {
-        if (tokens.TokenIsWord(kMonthNames[month - 1])) return true;
+        if (tokens.TokenIsWord(kShortMonthNames[month - 1])) return true;
     }
     return false;
 }

@@ -9,6 +9,11 @@ namespace zephyrine::server {
 
 using TDateTime = double;
 
+// A two-digit year in a date text counts from this year.
+constexpr int kTwoDigitYearBase = 1900;
+inline constexpr std::string_view kShortMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
 struct TDateParts {
     int year = 0, month = 0, day = 0;
     int hour = 0, minute = 0, second = 0, millisecond = 0;

@@ -8,10 +8,6 @@ namespace zephyrine::server {
 
 namespace {
 
-constexpr int kTwoDigitYearBase = 1900;
-constexpr std::string_view kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= ' ';
 }
@@ -43,7 +39,7 @@ class THeaderModeOff {
 // The month named by the current word, 13 when it names none.
 int MonthFromToken(const THTTPParser& parser) {
     for (int month = 1; month <= 12; ++month) {
-        if (parser.TokenIsWord(kMonthNames[month - 1])) return month;
+        if (parser.TokenIsWord(kShortMonthNames[month - 1])) return month;
     }
     return 13;
 }
