@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 
+#include <map>
 #include <stdexcept>
 
 namespace zephyrine::platform {
@@ -15,14 +16,16 @@ using TFactory = TFlashControl* (*)(QWidget*, const TFlashSettings*);
 
 // The library stays loaded until the process ends: the engine it holds cannot be unloaded.
 TFactory LoadFactory(const std::string& path) {
-    static TFactory factory = nullptr;
-    if (factory) return factory;
+    static std::map<std::string, TFactory> loaded;
+    if (const auto it = loaded.find(path); it != loaded.end()) return it->second;
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr)
         throw std::runtime_error(std::string("The Flash player cannot be loaded: ") + dlerror());
-    factory = reinterpret_cast<TFactory>(dlsym(library, "ZephyrineCreateShockwaveFlash"));
+    const auto factory =
+        reinterpret_cast<TFactory>(dlsym(library, "ZephyrineCreateShockwaveFlash"));
     if (factory == nullptr)
         throw std::runtime_error("The Flash player library " + path + " has no player.");
+    loaded[path] = factory;
     return factory;
 }
 

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -188,6 +190,42 @@ TEST_F(ShockwaveFlashTest, RefusesMoviesThatAreNeitherUrlNorFullPath) {
         flash->SetMovie(movie);
         EXPECT_THROW(flash->Play(), std::runtime_error) << movie;
     }
+}
+
+// The stored settings reach the player as its options; the fixed ones keep it from opening
+// menus, windows or scripts of its own.
+TEST_F(ShockwaveFlashTest, SettingsBecomeThePlayersOptions) {
+    zephyrine::platform::TFlashSettings settings;
+    settings.Quality2 = "Low";
+    settings.Scale = "NoScale";
+    settings.BGColor = "#00FF00";
+    flash = std::make_unique<TShockwaveFlash>(nullptr, settings);
+    flash->resize(433, 312);
+    flash->show();
+    MakeSwf(dir / "red.swf", "E02020");
+    ASSERT_TRUE(PlayAndWait(dir / "red.swf"));
+    const QJsonObject config =
+        QJsonDocument::fromJson(
+            Evaluate("JSON.stringify(document.querySelector('#stage > *').loadedConfig)").toUtf8())
+            .object();
+    EXPECT_EQ(config["quality"].toString(), "low");
+    EXPECT_EQ(config["scale"].toString(), "noscale");
+    EXPECT_EQ(config["backgroundColor"].toString(), "#00FF00");
+    EXPECT_EQ(config["wmode"].toString(), "window");
+    EXPECT_EQ(config["allowNetworking"].toString(), "all");
+    EXPECT_EQ(config["allowFullscreen"].toBool(true), false);
+    EXPECT_EQ(config["autoplay"].toString(), "on");
+    EXPECT_EQ(config["contextMenu"].toString(), "off");
+    EXPECT_EQ(config["openUrlMode"].toString(), "deny");
+    EXPECT_EQ(config["splashScreen"].toBool(true), false);
+    EXPECT_EQ(config["allowScriptAccess"].toBool(true), false);
+    EXPECT_EQ(config["polyfills"].toBool(true), false);
+
+    const auto defaults = TShockwaveFlash().Settings();
+    EXPECT_EQ(defaults.Quality2, "High");
+    EXPECT_EQ(defaults.Scale, "ShowAll");
+    EXPECT_TRUE(defaults.Loop);
+    EXPECT_EQ(defaults.AllowFullScreen, "false");
 }
 
 // The page may read local files only from the folder of the movie shown and the folders added.
