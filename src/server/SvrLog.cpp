@@ -221,6 +221,11 @@ std::vector<TCustomServerLog::TRequestTime> TCustomServerLog::RequestTimesCopy()
     return requestTimes_;
 }
 
+void TCustomServerLog::ForgetThread(std::uint32_t threadID) {
+    std::lock_guard guard(lock_);
+    std::erase_if(requestTimes_, [&](const TRequestTime& r) { return r.ThreadID == threadID; });
+}
+
 std::size_t TCustomServerLog::QueuedCount() const {
     std::lock_guard guard(lock_);
     return queue_.size();

@@ -119,6 +119,8 @@ class TCustomServerLog {
         TDateTime Time;
     };
     std::vector<TRequestTime> RequestTimesCopy() const;
+    // Drops the record of a thread that has ended.
+    void ForgetThread(std::uint32_t threadID);
     std::size_t QueuedCount() const;
 
   protected:

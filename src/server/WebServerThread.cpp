@@ -85,6 +85,12 @@ void TWebServerThread::ServeConnection() {
     }
 }
 
+void TWebServerThread::ThreadEnded() {
+    // Thread ids are handed out anew for every thread beyond the cache; the record of one that
+    // ended would only pile up (and slow every entry that looks the table up).
+    server_.RequestLog().ForgetThread(CurrentThreadID());
+}
+
 void TWebServerThread::ReportSocketError(TErrorEventKind kind, int& code) {
     if (code != 0) {
         server_.LogError(static_cast<int>(kind), code, SystemErrorMessage(code));

@@ -30,6 +30,7 @@ class TWebServerThread final : public TServerClientThread, public IRequestHandle
     void ServeConnection() override;
     void ReportSocketError(TErrorEventKind kind, int& code) override;
     void ReportException(std::exception_ptr error) override;
+    void ThreadEnded() override;
 
   private:
     TDispatchContext Context() const;

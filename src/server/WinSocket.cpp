@@ -368,6 +368,7 @@ void TServerClientThread::Execute() {
             listener_.ThreadEnding(*this);
         }
     }
+    ThreadEnded();
 }
 
 // --- TServerWinSocket ---

@@ -173,6 +173,8 @@ class TServerClientThread {
     virtual void ServeConnection() = 0;
     virtual void ReportSocketError(TErrorEventKind kind, int& code);
     virtual void ReportException(std::exception_ptr error) = 0;
+    // Runs on the thread as the last step of its body.
+    virtual void ThreadEnded() {}
 
     // Valid on the thread between its wake-up and the end of ServeConnection.
     TServerClientWinSocket& Connection() const { return *connection_; }

@@ -181,6 +181,8 @@ TEST_F(Server, ElevenConnectionsLeaveTenCachedThreads) {
         return server.ServerSocket().ActiveThreadCount() == 10 &&
                server.ServerSocket().IdleThreadCount() == 10;
     }));
+    // the thread that ended left no record behind in the log's request times
+    EXPECT_TRUE(Eventually([&] { return server.RequestLog().RequestTimesCopy().size() == 10; }));
     // cached threads are reused: no new thread ids appear
     ASSERT_TRUE(Entries(22));
     std::set<std::string> before;
