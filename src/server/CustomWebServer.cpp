@@ -58,6 +58,7 @@ void TCustomWebServer::SetListening(bool listening) {
     }
     try {
         socket_->Listen(listenPort_);
+        servingPort_ = listenPort_ != 0 ? listenPort_.load() : socket_->LocalPort();
     } catch (const std::exception& e) {
         LogError(static_cast<int>(TErrorEventKind::Listen), 0, e.what());
         throw;

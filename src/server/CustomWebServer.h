@@ -34,6 +34,8 @@ class TCustomWebServer {
     void SetListenPort(std::uint16_t port);
     // The port the open socket is bound to (the system's choice for port 0), else 0.
     std::uint16_t BoundPort() const { return socket_->LocalPort(); }
+    // The port requests arrive on: ListenPort, or the system's choice when that is 0.
+    std::uint16_t ServingPort() const { return servingPort_.load(); }
 
     bool Listening() const { return listening_.load(); }
     // Opening failures are logged as kind 3 error entries and passed on.
@@ -62,6 +64,7 @@ class TCustomWebServer {
     std::unique_ptr<TServerLog> log_;  // destroyed after the socket
     std::unique_ptr<TWebServerWinSocket> socket_;
     std::atomic<std::uint16_t> listenPort_{0};
+    std::atomic<std::uint16_t> servingPort_{0};
     std::atomic<bool> listening_{false};
     mutable std::mutex settingsLock_;
     std::string searchFolders_;

@@ -26,7 +26,7 @@ TDispatchContext TWebServerThread::Context() const {
     context.Log = &server_.RequestLog();
     context.SearchPath = server_.ExpandedSearchPath();
     context.DefaultTarget = server_.DefaultTarget();
-    context.ListenPort = server_.ListenPort();
+    context.ListenPort = server_.ServingPort();
     return context;
 }
 
@@ -62,7 +62,7 @@ void TWebServerThread::ServeConnection() {
         connection.PeerName(address, host);
         // Every answer ends with the close of the connection, which sends what is held.
         connection.HoldPartialSegments();
-        TWebServerRequest request(server_.ListenPort(), host, address, &connection);
+        TWebServerRequest request(server_.ServingPort(), host, address, &connection);
         try {
             try {
                 TWinSocketStream stream(connection, server_.SocketWaitMs());

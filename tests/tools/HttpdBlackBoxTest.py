@@ -122,6 +122,14 @@ class HttpdTest(unittest.TestCase):
         self.assertEqual((rows[1][5], rows[1][6]), ("200 OK", str(len(CAB))))
         self.assertEqual((rows[3][5], rows[3][6]), ("200 OK", "0"))
 
+    def test_default_target_redirect_names_the_port_in_use(self):
+        self.server.stop()
+        self.server = Httpd(self.folder, "--default-target", "temppack11.cab")
+        got = curl("-i", self.url("/")).stdout.decode("latin-1")
+        self.assertTrue(got.startswith("HTTP/1.1 302 Moved Temporarily\r\n"))
+        self.assertIn("\r\nLocation: http://127.0.0.1:%d/temppack11.cab\r\n" % self.server.port, got)
+        self.assertEqual(curl("-L", self.url("/")).stdout, CAB)
+
     def test_port_taken(self):
         other = subprocess.run([HTTPD, "--port", str(self.server.port)], capture_output=True,
                                text=True, timeout=10)
