@@ -1,6 +1,7 @@
 #include "uMainForm.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
@@ -270,10 +271,17 @@ void TfrmMainForm::hookApplicationEvents() {
 }
 
 // A right-button press over the preview pane, or any widget inside it, is dropped so that the
-// player never opens a menu of its own; everything else passes.
+// player never opens a menu of its own; so is the context-menu request Qt makes of that press.
+// Everything else passes.
 bool TfrmMainForm::ApplicationEvents1Message(QObject* /*receiver*/, QEvent* event) {
-    if (event->type() != QEvent::MouseButtonPress) return false;
-    if (static_cast<QMouseEvent*>(event)->button() != Qt::RightButton) return false;
+    if (event->type() == QEvent::MouseButtonPress) {
+        if (static_cast<QMouseEvent*>(event)->button() != Qt::RightButton) return false;
+    } else if (event->type() == QEvent::ContextMenu) {
+        if (static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Mouse)
+            return false;
+    } else {
+        return false;
+    }
     QWidget* under = QApplication::widgetAt(QCursor::pos());
     return under != nullptr && flsPreview != nullptr &&
            (under == flsPreview || flsPreview->isAncestorOf(under));

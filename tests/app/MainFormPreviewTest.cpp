@@ -31,15 +31,17 @@ class TRecordingShell : public platform::IShell {
     std::shared_ptr<std::vector<std::string>> log_;
 };
 
-// Records the mouse presses a widget is given.
+// Records the mouse presses and context-menu requests a widget is given.
 class TPressRecorder : public QObject {
   public:
     explicit TPressRecorder(QWidget* w) { w->installEventFilter(this); }
     int presses = 0;
+    int menus = 0;
 
   protected:
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::MouseButtonPress) ++presses;
+        if (e->type() == QEvent::ContextMenu) ++menus;
         return false;
     }
 };
@@ -156,6 +158,7 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     QTest::mouseClick(screen, Qt::RightButton, {}, atPane);
     QApplication::processEvents();
     EXPECT_EQ(recorder.presses, 0) << "the right press never reaches the player";
+    EXPECT_EQ(recorder.menus, 0);
     QTest::mouseClick(screen, Qt::LeftButton, {}, atPane);
     QApplication::processEvents();
     EXPECT_EQ(recorder.presses, 1) << "other presses pass";
@@ -167,6 +170,7 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     QTest::mouseClick(screen, Qt::RightButton, {}, window->mapFromGlobal(inTree));
     QApplication::processEvents();
     EXPECT_EQ(treeRecorder.presses, 1);
+    EXPECT_EQ(treeRecorder.menus, 1);
     EXPECT_TRUE(window->PopupMenu1->isVisible());
     window->PopupMenu1->close();
 }
