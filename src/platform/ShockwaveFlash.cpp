@@ -386,6 +386,7 @@ QString TShockwaveFlash::OptionsJson() const {
         {"upgradeToHttps", false},
         {"warnOnUnsupportedContent", false},
         {"showSwfDownload", false},
+        {"preferredRenderer", "canvas"},  // no GPU: skip probing WebGPU and WebGL
         {"quality", q(settings_.Quality2).toLower()},
         {"scale", q(settings_.Scale).toLower()},
         {"wmode", q(settings_.WMode).toLower()},
