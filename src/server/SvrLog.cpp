@@ -35,7 +35,8 @@ bool ParseWholeNumber(const std::string& text, std::int32_t& value) {
 }  // namespace
 
 std::uint32_t CurrentThreadID() {
-    return static_cast<std::uint32_t>(::gettid());
+    thread_local const auto id = static_cast<std::uint32_t>(::gettid());
+    return id;
 }
 
 TTransactionLogEntry::TTransactionLogEntry() : Time(NowLocal()), ThreadID(CurrentThreadID()) {}
