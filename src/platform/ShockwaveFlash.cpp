@@ -198,7 +198,9 @@ class TFlashSchemeHandler : public QWebEngineUrlSchemeHandler {
         QObject::connect(job, &QObject::destroyed, reply, &QNetworkReply::abort);
         QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                          [reply](qint64 received, qint64) {
-                             if (received > kMaxFetchBytes) reply->abort();
+                             if (received <= kMaxFetchBytes) return;
+                             reply->setProperty("tooLarge", true);
+                             reply->abort();
                          });
         QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, guard, target]() {
             reply->deleteLater();
@@ -216,7 +218,7 @@ class TFlashSchemeHandler : public QWebEngineUrlSchemeHandler {
                 return;
             }
             if (reply->error() != QNetworkReply::NoError || status == 0) {
-                const QString why = reply->bytesAvailable() > kMaxFetchBytes
+                const QString why = reply->property("tooLarge").toBool()
                                         ? QString("it is too large")
                                         : reply->errorString();
                 ReplyError(guard, 0, "", why);
