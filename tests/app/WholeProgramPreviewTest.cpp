@@ -203,7 +203,7 @@ TEST(WholeProgramPreviewTest, ClickedWinkPlaysInThePaneAndInstalls) {
         return QImage(QString::fromStdString(file));
     };
     std::optional<TBox> first;
-    for (int i = 0; i < 40 && !first; ++i) {
+    for (int i = 0; i < 120 && !first; ++i) {
         first = FindSquare(grab("preview-1.png"));
         if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
@@ -221,7 +221,7 @@ TEST(WholeProgramPreviewTest, ClickedWinkPlaysInThePaneAndInstalls) {
              std::to_string(y + kPaneHeight + 22), "click", "1"},
             display);
     const std::string stored = home / "data/messenger-content/square/square.xml";
-    for (int i = 0; i < 100 && !fs::exists(stored); ++i)
+    for (int i = 0; i < 300 && !fs::exists(stored); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(fs::exists(stored)) << ReadText(home / "program.log");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
