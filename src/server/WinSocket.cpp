@@ -333,13 +333,6 @@ void TServerClientThread::Start() {
     started_ = true;
 }
 
-bool TServerClientThread::TryJoin() {
-    if (!started_) return true;
-    if (pthread_tryjoin_np(thread_, nullptr) != 0) return false;
-    started_ = false;
-    return true;
-}
-
 void TServerClientThread::Join() {
     if (started_ && !pthread_equal(thread_, pthread_self())) {
         pthread_join(thread_, nullptr);
@@ -533,26 +526,14 @@ void TServerWinSocket::ThreadEnding(TServerClientThread& thread) {
     activeThreads_.erase(it);
 }
 
-void TServerWinSocket::ReapFinished(bool wait) {
+void TServerWinSocket::ReapFinished() {
     std::vector<std::unique_ptr<TServerClientThread>> finished;
     {
         std::lock_guard guard(listLock_);
         finished.swap(finishedThreads_);
     }
     if (finished.empty()) return;
-    if (!wait) {
-        // The accept thread must not wait for a thread still closing its connection.
-        std::vector<std::unique_ptr<TServerClientThread>> leaving;
-        for (auto& thread : finished) {
-            if (!thread->TryJoin()) leaving.push_back(std::move(thread));
-        }
-        if (!leaving.empty()) {
-            std::lock_guard guard(listLock_);
-            for (auto& thread : leaving)
-                finishedThreads_.push_back(std::move(thread));
-        }
-    }
-    finished.clear();  // joined above, or joined here when waiting
+    finished.clear();  // joins each thread, whose body has ended or is ending
     // Give the memory of a burst back to the system once it has passed.
     const auto now = std::chrono::steady_clock::now();
     if (ActiveThreadCount() <= static_cast<std::size_t>(std::max(CacheLimit(), 0)) &&
@@ -595,7 +576,7 @@ void TServerWinSocket::Disconnect() {
     ShutdownIO();
     Close();
     if (acceptThread_.joinable()) acceptThread_.join();
-    ReapFinished(true);
+    ReapFinished();
     {
         std::lock_guard lists(listLock_);
         cacheLimit_ = savedLimit;

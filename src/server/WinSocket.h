@@ -163,8 +163,6 @@ class TServerClientThread {
     void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_.load(); }
     void Join();
-    // Joins the thread only if its body has already ended; true when it is joined.
-    bool TryJoin();
     TEvent& WakeEvent() { return wake_; }
 
     // Both under the listener's list lock.
@@ -237,8 +235,7 @@ class TServerWinSocket : public TCustomWinSocket {
                     std::unique_ptr<TServerClientWinSocket> connection);
     // Called by a thread under the list lock when its body is about to end.
     void ThreadEnding(TServerClientThread& thread);
-    // Joins and destroys ended threads; without wait, those still on their way out stay listed.
-    void ReapFinished(bool wait = false);
+    void ReapFinished();
 
     std::recursive_mutex listLock_;
     std::vector<TServerClientWinSocket*> connections_;
