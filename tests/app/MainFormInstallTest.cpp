@@ -275,6 +275,14 @@ TEST_F(MainFormInstallTest, UnreadableItemEndsTheCommandWithTheCommandsEnabled) 
     window->actInstallCheExecute();
     EXPECT_TRUE(messages->empty());
     EXPECT_TRUE(ActionsEnabled());
+
+    // An item selected without a click (by keyboard after a reload) is not the current one.
+    window->LoadWinksList();
+    window->treWinksList->setCurrentIndex(Item(0, 0));
+    ASSERT_TRUE(window->FCurrentItem.IsNull());
+    window->actInstallExecute();
+    EXPECT_TRUE(messages->empty());
+    EXPECT_TRUE(ActionsEnabled());
     EXPECT_TRUE(handedOver->empty());
 }
 
