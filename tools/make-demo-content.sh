@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the demo content folder that the demo content server serves: for every item of a
+# catalogue, its preview movie (SwfUrl) and its pack (DownloadUrl), a cabinet holding the movie
+# and a small content description.
+# usage: make-demo-content.sh SWFWRITER CATALOGUE OUTDIR
+set -euo pipefail
+swfwriter=$1
+catalogue=$2
+out=$3
+colours=(d62828 f77f00 fcbf49 2a9d8f 264653 8338ec 3a86ff ff006e 06d6a0 118ab2 ef476f 073b4c 9b5de5)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+i=0
+# One item per line: WinkName|DownloadUrl|SwfUrl (attribute order in the file does not matter).
+grep -o '<[^>]*WinkName="[^"]*"[^>]*>' "$catalogue" | while read -r element; do
+    attr() { sed -n "s/.*[[:space:]]$1=\"\([^\"]*\)\".*/\1/p" <<<"$element"; }
+    name=$(attr WinkName)
+    pack=$(attr DownloadUrl)
+    movie=$(attr SwfUrl)
+    [ -n "$pack" ] && [ -n "$movie" ] || continue
+    colour=${colours[$((i % ${#colours[@]}))]}
+    i=$((i + 1))
+    "$swfwriter" "$out/$movie" --colour "$colour" --size 60 --frames 48 --fps 24 --stage 433x312
+    item="$work/$i"
+    mkdir -p "$item"
+    cp "$out/$movie" "$item/$movie"
+    printf '<?xml version="1.0"?>\n<package type="wink" name="%s" file="%s"/>\n' \
+        "$name" "$movie" > "$item/content.xml"
+    rm -f "$out/$pack"
+    (cd "$item" && gcab -c "$out/$pack" content.xml "$movie")
+done
+touch "$out/.built"
