@@ -9,6 +9,8 @@ namespace zephyrine::app {
 
 // The program identifier of the file association, the window class and the application title.
 inline constexpr const char* kAppTitle = "Zephyrine";
+// The embedded server's folder under AppFolder, which holds the packs it serves.
+inline constexpr const char* kPackFolder = "msnpack/";
 
 // The content server's paths under its root; roots carry no trailing "/".
 std::string PreviewBaseUrlFor(const std::string& contentRoot);   // root + "/download/previewback/"

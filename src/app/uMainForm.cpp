@@ -212,7 +212,6 @@ void TfrmMainForm::createButtonBar() {
     ShowAction(btnUpgrade, actUpgrade, true);
     ShowAction(btnAbout, actAbout, true);
     ShowAction(btnInstallChe, actInstallChe, true);
-    // btnSupportClick and btnCloseClick are Part 1.6's behaviours (next issue).
     Panel3->installEventFilter(this);
 }
 
@@ -258,8 +257,13 @@ void TfrmMainForm::FormCreate() {
 }
 
 void TfrmMainForm::createServer() {
-    // Step 1 comes with the embedded server (Part 2.1): create FServer owned by the window, port
-    // 21887, DefaultTarget empty, SearchFolders Global.AppFolder + "msnpack/", not activated.
+    // Log deliveries run on this thread, as queued calls; they die with the window.
+    FServer = std::make_unique<server::TCustomWebServer>([this](std::function<void()> call) {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    });
+    FServer->SetListenPort(server::kDefaultServerPort);
+    FServer->SetDefaultTarget("");
+    FServer->SetSearchFolders(Global.AppFolder + kPackFolder);
 }
 
 void TfrmMainForm::hookApplicationEvents() {
@@ -294,11 +298,11 @@ void TfrmMainForm::createInstallQueues() {
 
 void TfrmMainForm::handleFileArgument() {
     if (FileArgument.empty()) return;
-    // Step 7 comes with the file install (Part 1.4): UnpackAndPreview(FileArgument), then
+    // Step 7 comes with the file install: UnpackAndPreview(FileArgument), then
     // InstallFileThroughServer("", FileArgument).
 }
 
-// ---- Part 1.2 ---------------------------------------------------------------------------------
+// ---- The catalogue ----------------------------------------------------------------------------
 
 void TfrmMainForm::LoadWinksList() {
     const TBusyCursor busy;  // steps 1 and 8

@@ -1,9 +1,10 @@
-// Unit uMainForm (Part 1.6): the main window TfrmMainForm. It owns every component; the platform
-// pieces come from its creator (TPlatform), and so do the settings (TGlobal) and the two remote
-// roots. Components and fields are public, as the published fields of the original form are, so
-// that the other units of the program and the tests reach them.
+// Unit uMainForm: the main window TfrmMainForm. It owns every component; the platform pieces come
+// from its creator (TPlatform), and so do the settings (TGlobal) and the two remote roots.
+// Components and fields are public, so that the other units of the program and the tests reach
+// them.
 #pragma once
 
+#include "CustomWebServer.h"
 #include "InstancePresence.h"
 #include "Platform.h"
 #include "WinksCatalogue.h"
@@ -50,7 +51,7 @@ class TfrmMainForm : public QMainWindow {
                  std::string fileArgument = {}, QWidget* parent = nullptr);
     ~TfrmMainForm() override;
 
-    // Part 1.2.
+    // The catalogue into the tree.
     void LoadWinksList();
 
     // The window's behaviours. Handlers without a guard of their own throw; the bindings hand
@@ -79,15 +80,15 @@ class TfrmMainForm : public QMainWindow {
     // The selected node of treWinksList (invalid when none).
     QModelIndex SelectedNode() const;
 
-    // ---- fields, in the order of Part 1.6 --------------------------------------------------
+    // ---- fields -----------------------------------------------------------------
     platform::TXMLNode FCurrentItem;  // counted reference to the item being previewed, or null
     int FInstallTotal = 0;
     std::deque<std::string> FUrlQueue;  // created by FormCreate step 4
     std::deque<std::string> FNameQueue;
     bool FQueueMode = false;
     int FItemCount = 0;
-    // FServer: the embedded server TCustomWebServer (Part 2.1), owned by the window. It comes
-    // with the server: see createServer(), FormCreate step 1.
+    // The embedded server: inactive until the first content-file install switches it on.
+    std::unique_ptr<server::TCustomWebServer> FServer;
     std::string FInstallName;
 
     // ---- components ----------------------------------------------------------------------------
@@ -123,7 +124,7 @@ class TfrmMainForm : public QMainWindow {
     TGlobal& Global;
     platform::TPlatform Platform;
     const platform::TRemoteRoots Roots;
-    const std::string DownloadBaseUrl;  // content root + "/download/" (Part 1.3)
+    const std::string DownloadBaseUrl;  // content root + "/download/"
     const std::string FileArgument;
 
   protected:
@@ -132,7 +133,7 @@ class TfrmMainForm : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // The layout of Part 1.6, in the order the constructor runs them.
+    // The layout, in the order the constructor runs them.
     void createWindow();
     void createActions();
     void createStatusBar();
@@ -149,13 +150,13 @@ class TfrmMainForm : public QMainWindow {
     void handleFileArgument();
 
     bool ApplicationEvents1Message(QObject* receiver, QEvent* event);
-    void treWinksListMouseUp() {}  // does nothing, as specified
+    void treWinksListMouseUp() {}  // does nothing
     void layoutButtonBar();
     void createEventBindings();
     platform::IMessengerContentInstaller& ConnectedMsnInstaller();
     bool shown_ = false;
 
-    platform::TInstancePresence presence_;  // the window class "Zephyrine" (Part 1.1)
+    platform::TInstancePresence presence_;  // stands for the window class "Zephyrine"
 };
 
 }  // namespace zephyrine::app

@@ -147,6 +147,12 @@ TEST_F(MainForm, FormCreateStepsThatExist) {
     EXPECT_TRUE(std::filesystem::exists(dir / "xdg-data/applications/zephyrine.desktop"));
     EXPECT_TRUE(fixture.messages->empty());
     EXPECT_TRUE(platform::TInstancePresence::IsHeldByAnyone());  // the window holds it
+    // The embedded server exists from creation on, set up but not listening.
+    ASSERT_NE(window->FServer, nullptr);
+    EXPECT_EQ(window->FServer->ListenPort(), 21887);
+    EXPECT_FALSE(window->FServer->Listening());
+    EXPECT_EQ(window->FServer->DefaultTarget(), "");
+    EXPECT_EQ(window->FServer->SearchFolders(), window->Global.AppFolder + "msnpack/");
     window.reset();
     EXPECT_FALSE(platform::TInstancePresence::IsHeldByAnyone());
 }
