@@ -85,7 +85,7 @@ TFrmAbout::TFrmAbout(QWidget* owner, platform::IShell* shell, std::string skinPa
     Label9 = AddLabel(new QLabel("Sales:", this), 98, 85);
     Label8 = AddLink(kSalesMail, 175, 85);
     Label7 = AddLabel(
-        new QLabel("Winks belong to their makers; Zephyrine only installs them.", this), 99, 135);
+        new QLabel("Winks belong to their makers.", this), 99, 135);
     Label1->setObjectName("Label1");
     Label3->setObjectName("Label3");
     Label4->setObjectName("Label4");
