@@ -1,5 +1,6 @@
 #include "WinksGlobal.h"
 
+#include "Dispatch.h"
 #include "IniFile.h"
 
 #include <fcntl.h>
@@ -63,29 +64,6 @@ std::string QuoteExecArgument(const std::string& s) {
             out += c;
     }
     return out + "\"";
-}
-
-std::string XmlEscape(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
 }
 
 // Writes text to path (creating its folder), throwing with the reason when anything fails.
@@ -200,7 +178,7 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
         std::string(kMimeType) +
         "\">\n"
         "    <comment>" +
-        XmlEscape(description) +
+        server::HtmlEscape(description) +
         "</comment>\n"
         "    <glob pattern=\"*.mca\"/>\n"
         "    <glob pattern=\"*.mco\"/>\n"
