@@ -489,24 +489,44 @@ void TServerWinSocket::AcceptLoop() {
 }
 
 void TServerWinSocket::GetServerThread(std::unique_ptr<TServerClientWinSocket> connection) {
-    std::lock_guard guard(listLock_);
-    if (stopping_) return;
-    for (auto& thread : activeThreads_) {
-        if (!thread->HasConnection()) {
-            Reactivate(*thread, std::move(connection));
+    // Creating a thread and waking one are the costly steps of a hand-off, and connection threads
+    // that end take the list lock too; so the list lock covers only the choice of the thread.
+    // Shutdown waits for a hand-off in progress, which keeps the chosen thread alive meanwhile.
+    std::lock_guard handOff(handOffLock_);
+    TServerClientThread* thread = nullptr;
+    bool created = false;
+    {
+        std::lock_guard guard(listLock_);
+        if (stopping_) return;
+        for (auto& candidate : activeThreads_) {
+            if (!candidate->HasConnection()) {
+                thread = candidate.get();
+                break;
+            }
+        }
+        if (!thread) {
+            activeThreads_.push_back(CreateServerThread());
+            thread = activeThreads_.back().get();
+            thread->StayCached = cacheLimit_ >= static_cast<int>(activeThreads_.size());
+            created = true;
+        }
+        Reactivate(*thread, std::move(connection));
+    }
+    if (created) {
+        try {
+            thread->Start();
+        } catch (const std::system_error&) {
+            // No thread to be had (a system limit): the connection is closed unanswered.
+            std::unique_ptr<TServerClientThread> unstarted;
+            std::lock_guard guard(listLock_);
+            const auto it = std::find_if(activeThreads_.begin(), activeThreads_.end(),
+                                         [&](auto& t) { return t.get() == thread; });
+            unstarted = std::move(*it);
+            activeThreads_.erase(it);
             return;
         }
     }
-    activeThreads_.push_back(CreateServerThread());
-    TServerClientThread& thread = *activeThreads_.back();
-    thread.StayCached = cacheLimit_ >= static_cast<int>(activeThreads_.size());
-    Reactivate(thread, std::move(connection));
-    try {
-        thread.Start();
-    } catch (const std::system_error&) {
-        // No thread to be had (a system limit): the connection is closed unanswered.
-        activeThreads_.pop_back();
-    }
+    thread->wake_.Set();
 }
 
 void TServerWinSocket::Reactivate(TServerClientThread& thread,
@@ -515,7 +535,6 @@ void TServerWinSocket::Reactivate(TServerClientThread& thread,
         thread.ReportSocketError(kind, code);
     };
     thread.connection_ = std::move(connection);
-    thread.wake_.Set();
 }
 
 void TServerWinSocket::ThreadEnding(TServerClientThread& thread) {
@@ -552,6 +571,7 @@ void TServerWinSocket::Disconnect() {
         SetCacheLimit(0);
         stopping_ = true;
     }
+    { std::lock_guard handOff(handOffLock_); }  // a hand-off in progress has woken its thread
     for (;;) {
         std::unique_ptr<TServerClientThread> thread;
         {

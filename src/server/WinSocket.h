@@ -231,6 +231,7 @@ class TServerWinSocket : public TCustomWinSocket {
 
     void AcceptLoop();
     void GetServerThread(std::unique_ptr<TServerClientWinSocket> connection);
+    // Under the list lock: hands the thread its connection; the caller then wakes the thread.
     void Reactivate(TServerClientThread& thread,
                     std::unique_ptr<TServerClientWinSocket> connection);
     // Called by a thread under the list lock when its body is about to end.
@@ -238,6 +239,7 @@ class TServerWinSocket : public TCustomWinSocket {
     void ReapFinished();
 
     std::recursive_mutex listLock_;
+    std::mutex handOffLock_;  // held by the accept thread from the choice of a thread to its wake
     std::vector<TServerClientWinSocket*> connections_;
     std::vector<std::unique_ptr<TServerClientThread>> activeThreads_;
     std::vector<std::unique_ptr<TServerClientThread>> finishedThreads_;
