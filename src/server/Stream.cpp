@@ -75,7 +75,10 @@ TFileStream::~TFileStream() {
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, count);
-        if (n >= 0) return static_cast<std::size_t>(n);
+        if (n >= 0) {
+            position_ += n;
+            return static_cast<std::size_t>(n);
+        }
         if (errno != EINTR) return 0;
     }
 }
@@ -83,17 +86,25 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
 std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
     for (;;) {
         const ssize_t n = ::write(fd_, buffer, count);
-        if (n >= 0) return static_cast<std::size_t>(n);
+        if (n >= 0) {
+            position_ += n;
+            return static_cast<std::size_t>(n);
+        }
         if (errno != EINTR) return 0;
     }
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    // Asking for the position is answered from the count kept: a file body is asked once per
+    // answer.
+    if (origin == TSeekOrigin::Current && offset == 0) return position_;
     const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
                        : origin == TSeekOrigin::Current ? SEEK_CUR
                                                         : SEEK_END;
     const off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
-    return r < 0 ? 0 : static_cast<std::int64_t>(r);
+    if (r < 0) return 0;
+    position_ = static_cast<std::int64_t>(r);
+    return position_;
 }
 
 std::int64_t TFileStream::Size() {

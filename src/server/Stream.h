@@ -73,6 +73,7 @@ class TFileStream final : public TStream {
 
   private:
     int fd_ = -1;
+    std::int64_t position_ = 0;  // the file offset, as reads, writes and seeks left it
 };
 
 }  // namespace zephyrine::server

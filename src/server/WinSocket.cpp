@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <system_error>
 #include <unordered_map>
@@ -30,6 +31,7 @@ constexpr int kReapIntervalMs = 250;
 constexpr auto kTrimInterval = std::chrono::seconds(1);
 constexpr auto kHostNameLifetime = std::chrono::seconds(10);
 constexpr std::size_t kHostNameCacheSize = 1024;
+constexpr int kUnknownPriority = INT_MIN;
 
 // Reverse lookups of peer addresses, remembered for a short while: a client that connects once
 // per request would otherwise cost a lookup each time. Lookups themselves run one at a time,
@@ -126,8 +128,10 @@ void TCustomWinSocket::ShutdownIO() {
 
 // --- TServerClientWinSocket ---
 
-TServerClientWinSocket::TServerClientWinSocket(int handle, TServerWinSocket* server)
-    : TCustomWinSocket(handle), server_(server) {
+TServerClientWinSocket::TServerClientWinSocket(int handle, TServerWinSocket* server,
+                                               const sockaddr_in* peer)
+    : TCustomWinSocket(handle), server_(server), hasPeer_(peer != nullptr) {
+    if (peer) peer_ = *peer;
     if (server_) {
         std::lock_guard guard(server_->listLock_);
         server_->connections_.push_back(this);
@@ -247,7 +251,9 @@ void TServerClientWinSocket::PeerName(std::string& address, std::string& host) {
     {
         std::lock_guard guard(lock_);
         socklen_t length = sizeof peer;
-        if (::getpeername(Handle(), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+        if (hasPeer_ && IsConnected()) {
+            peer = peer_;
+        } else if (::getpeername(Handle(), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
             throw ESocketError(SocketErrorText(errno, "getpeername"));
         }
     }
@@ -344,9 +350,13 @@ void TServerClientThread::ReportSocketError(TErrorEventKind, int&) {}
 
 void TServerClientThread::Execute() {
     // One step above normal where the system allows it; otherwise the thread runs at normal.
-    errno = 0;
-    const int nice = ::getpriority(PRIO_PROCESS, 0);
-    if (errno == 0) ::setpriority(PRIO_PROCESS, 0, nice - 1);
+    // Every connection thread starts at the accept thread's priority, so it is read only once.
+    static const int normal = [] {
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, 0);
+        return errno == 0 ? nice : kUnknownPriority;
+    }();
+    if (normal != kUnknownPriority) ::setpriority(PRIO_PROCESS, 0, normal - 1);
 
     bool leave = false;
     while (!leave) {
@@ -468,7 +478,10 @@ void TServerWinSocket::AcceptLoop() {
     while (!acceptStop_) {
         // Threads that ended are joined between connections, and after a quiet interval too, so
         // that the stacks of a burst of threads are given back when the burst is over.
-        const int handle = ::accept4(Handle(), nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int handle =
+            ::accept4(Handle(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
         if (handle < 0 && WouldBlock(errno)) {  // the socket's wait ran out: a quiet interval
             ReapFinished();
             continue;
@@ -480,7 +493,10 @@ void TServerWinSocket::AcceptLoop() {
             continue;
         }
         try {
-            GetServerThread(std::make_unique<TServerClientWinSocket>(handle, this));
+            // The peer's address comes with the connection; asking for it again would cost a
+            // call per request.
+            GetServerThread(std::make_unique<TServerClientWinSocket>(
+                handle, this, length == sizeof peer ? &peer : nullptr));
         } catch (const std::exception&) {
             // Out of memory for one more connection: it is closed, the loop goes on.
         }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
 
@@ -88,8 +89,9 @@ class TCustomWinSocket {
 // One accepted connection. It is listed by its server socket while it exists.
 class TServerClientWinSocket final : public TCustomWinSocket, public IServerConnection {
   public:
-    // A null server gives a connection of its own (tests over a socket pair).
-    TServerClientWinSocket(int handle, TServerWinSocket* server);
+    // A null server gives a connection of its own (tests over a socket pair). The peer address,
+    // when known from the accept, is not asked of the socket again.
+    TServerClientWinSocket(int handle, TServerWinSocket* server, const sockaddr_in* peer = nullptr);
     ~TServerClientWinSocket() override;
 
     std::size_t SendBuf(const void* buffer, std::size_t count) override;
@@ -119,6 +121,8 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
     void Error(TErrorEventKind kind, int code, const char* api);
 
     TServerWinSocket* server_;
+    sockaddr_in peer_{};
+    bool hasPeer_;
 };
 
 // A stream over a connection: each read or write waits at most waitMs, and a wait that runs out

@@ -35,3 +35,34 @@ TEST(FileStream, RoundTripAndMissingFile) {
     std::filesystem::remove(path);
     EXPECT_THROW(TFileStream("/nonexistent/dir/x", TFileStream::TMode::Read), std::runtime_error);
 }
+
+// The position is kept by the stream itself; it must agree with the file offset after reads,
+// writes and every kind of seek, since a body is resumed from it.
+TEST(FileStream, PositionFollowsReadsWritesAndSeeks) {
+    const auto path = std::filesystem::temp_directory_path() / "zephyrine-stream-position.bin";
+    {
+        TFileStream out(path.string(), TFileStream::TMode::Create);
+        EXPECT_EQ(out.Position(), 0);
+        out.WriteString("0123456789");
+        EXPECT_EQ(out.Position(), 10);
+        EXPECT_EQ(out.Seek(-4, TSeekOrigin::End), 6);
+        out.WriteString("AB");
+        EXPECT_EQ(out.Position(), 8);
+    }
+    TFileStream in(path.string(), TFileStream::TMode::Read);
+    char buf[4] = {};
+    EXPECT_EQ(in.Read(buf, 3), 3u);
+    EXPECT_EQ(in.Position(), 3);
+    EXPECT_EQ(in.Seek(2, TSeekOrigin::Current), 5);
+    EXPECT_EQ(in.Read(buf, 3), 3u);
+    EXPECT_EQ(std::string(buf, 3), "5AB");
+    EXPECT_EQ(in.Position(), 8);
+    in.SetPosition(1);
+    EXPECT_EQ(in.Position(), 1);
+    EXPECT_EQ(in.Read(buf, 1), 1u);
+    EXPECT_EQ(buf[0], '1');
+    EXPECT_EQ(in.Seek(0, TSeekOrigin::End), 10);
+    EXPECT_EQ(in.Read(buf, 4), 0u);
+    EXPECT_EQ(in.Position(), 10);
+    std::filesystem::remove(path);
+}

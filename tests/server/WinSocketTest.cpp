@@ -1,7 +1,9 @@
 #include "WinSocket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -138,4 +140,39 @@ TEST(WinSocket, ShutdownIOEndsAReadInProgress) {
     connection.Close();  // takes the lock the read held
     reader.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// The address known from the accept names the peer as the socket itself would; once the
+// connection is closed the peer is asked of the socket again, which fails with its call name.
+TEST(WinSocket, PeerNameFromTheAcceptAndAfterClose) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    sockaddr_in peer{};
+    length = sizeof peer;
+    const int accepted = accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
+    ASSERT_GE(accepted, 0);
+    {
+        TServerClientWinSocket connection(accepted, nullptr, &peer);
+        std::string dotted, host;
+        connection.PeerName(dotted, host);
+        EXPECT_EQ(dotted, "127.0.0.1");
+        connection.Close();
+        try {
+            connection.PeerName(dotted, host);
+            ADD_FAILURE() << "a closed connection has no peer";
+        } catch (const ESocketError& e) {
+            EXPECT_NE(std::string(e.what()).find("on API 'getpeername'"), std::string::npos);
+        }
+    }
+    close(client);
+    close(listener);
 }
