@@ -193,6 +193,7 @@ class TServerClientThread {
     std::atomic<bool> terminated_{false};
     TEvent wake_;
     pthread_t thread_{};
+    void* stack_ = nullptr;  // from the stack pool; given back once the thread is joined
     bool started_ = false;
 };
 
