@@ -120,12 +120,14 @@ TWorld& World() {
 // The real program, started offscreen against the local server, with no preview shown.
 void BM_ProgramRssWithoutPreview(benchmark::State& state) {
     const std::string bin = QCoreApplication::applicationDirPath().toStdString();
+    // Built here, never in the child: a server started there would outlive its exec.
+    const std::string root = World().server->Root();
     for (auto _ : state) {
         mediatest::TTempFolder home;
         const pid_t pid = fork();
         if (pid == 0) {
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            setenv("ZEPHYRINE_CONTENT_ROOT", World().server->Root().c_str(), 1);
+            setenv("ZEPHYRINE_CONTENT_ROOT", root.c_str(), 1);
             setenv("ZEPHYRINE_MESSAGE_BOX", "stderr", 1);
             setenv("XDG_RUNTIME_DIR", home.Path().c_str(), 1);
             setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
@@ -186,5 +188,7 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     World().window.reset();
+    // The web engine may end the process before static destructors run; stop the server now.
+    World().server.reset();
     return 0;
 }
