@@ -2,14 +2,12 @@
 
 #include "Dispatch.h"
 #include "IniFile.h"
+#include "Process.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,8 +20,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -221,37 +217,7 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
 // ---- processes and files ----------------------------------------------------------------------
 
 int TGlobal::RunAndWait(const std::vector<std::string>& argv, int /*show*/) {
-    if (argv.empty() || argv[0].empty()) return -1;
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // no inherited handles
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return platform::RunProcess(argv).ExitCode;
 }
 
 void TGlobal::ClearFolder(const std::string& folder, const std::string& mask) {

@@ -1,15 +1,14 @@
 #include "MessengerContentInstaller.h"
 
 #include "IECache.h"
+#include "Process.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -21,8 +20,6 @@
 #include <stdexcept>
 #include <vector>
 
-extern char** environ;
-
 namespace zephyrine::platform {
 
 namespace fs = std::filesystem;
@@ -32,7 +29,6 @@ namespace {
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kStallSeconds = 60;  // a transfer that moves no byte for this long is given up
 constexpr long kMaxRedirects = 5;
-constexpr std::size_t kMaxToolMessage = 4096;
 
 std::string XdgDataHome() {
     const char* value = std::getenv("XDG_DATA_HOME");
@@ -104,36 +100,10 @@ bool BeginsWithCabinetSignature(const std::string& path) {
 
 // Runs cabextract -q -d folder cabinet without a shell; empty on success, else why it failed.
 std::string Unpack(const std::string& tool, const std::string& folder, const std::string& cab) {
-    int err[2];
-    if (pipe2(err, O_CLOEXEC) != 0) return std::string("pipe: ") + std::strerror(errno);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> args = {tool, "-q", "-d", folder, cab};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(err[1]);
-    if (rc != 0) {
-        close(err[0]);
-        return "cannot start " + tool + ": " + std::strerror(rc);
-    }
-    std::string message;
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(err[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0 && message.size() < kMaxToolMessage) message.append(buffer, n);
-    close(err[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
+    TProcessResult run = RunProcess({tool, "-q", "-d", folder, cab}, true);
+    if (!run.StartError.empty()) return "cannot start " + tool + ": " + run.StartError;
+    if (run.ExitCode == 0) return {};
+    std::string& message = run.ErrorOutput;
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
         message.pop_back();
     return "cabextract failed" + (message.empty() ? std::string() : ": " + message);
