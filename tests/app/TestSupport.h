@@ -2,6 +2,7 @@
 // the Qt application object (offscreen) and a main window over a folder of the test's own.
 #pragma once
 
+#include "../TestFiles.h"
 #include "Platform.h"
 #include "WinksGlobal.h"
 #include "uMainForm.h"
@@ -17,40 +18,6 @@
 #include <vector>
 
 namespace zephyrine::test {
-
-class TTempDir {
-  public:
-    TTempDir() {
-        std::string templ =
-            (std::filesystem::temp_directory_path() / "zephyrine-test-XXXXXX").string();
-        if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = templ;
-    }
-    ~TTempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-    std::string Folder() const { return path_.string() + "/"; }  // ends in "/"
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Sets an environment variable for a scope and puts the old value back after.
 class TScopedEnv {

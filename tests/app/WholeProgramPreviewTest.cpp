@@ -170,7 +170,7 @@ TEST(WholeProgramPreviewTest, ClickedWinkPlaysInThePaneAndInstalls) {
     TProcess program({app / "zephyrine"},
                      {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
                       "ZEPHYRINE_CONTENT_ROOT=" + server.Root(), "ZEPHYRINE_MESSAGE_BOX=stderr",
-                      "XDG_RUNTIME_DIR=" + home.Path(), "XDG_DATA_HOME=" + home / "data",
+                      "XDG_RUNTIME_DIR=" + home.Path().string(), "XDG_DATA_HOME=" + home / "data",
                       "XDG_CACHE_HOME=" + home / "cache", "QTWEBENGINE_DISABLE_SANDBOX=1"},
                      home / "program.log");
     std::string window;

@@ -2,6 +2,8 @@
 // (python3 -m http.server on a port the system picks) and a process runner.
 #pragma once
 
+#include "../TestFiles.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -23,38 +25,11 @@ extern char** environ;
 
 namespace zephyrine::mediatest {
 
-class TTempFolder {
-  public:
-    TTempFolder() {
-        std::string templ =
-            (std::filesystem::temp_directory_path() / "zephyrine-media-XXXXXX").string();
-        if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = templ;
-    }
-    ~TTempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    std::string Path() const { return path_.string(); }
-
-  private:
-    std::filesystem::path path_;
-};
-
-inline void WriteText(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using TTempFolder = test::TTempDir;
+using test::ReadFile;
+using test::WriteFile;
+constexpr auto& WriteText = test::WriteFile;
+constexpr auto& ReadText = test::ReadFile;
 
 // Runs a program (no shell) with stdout and stderr to /dev/null; its exit status, -1 when it
 // cannot start.
