@@ -82,11 +82,7 @@ class TDateTextTokens {
     int Token() const { return token_; }
     int TokenNumber() const { return StrToInt(text_.substr(start_, pos_ - start_)); }
     bool TokenIsWord(std::string_view word) const {
-        if (token_ != kWord || pos_ - start_ != word.size()) return false;
-        for (std::size_t i = 0; i < word.size(); ++i) {
-            if (Upper(At(start_ + i)) != Upper(static_cast<unsigned char>(word[i]))) return false;
-        }
-        return true;
+        return token_ == kWord && SameText(text_.substr(start_, pos_ - start_), word);
     }
 
   private:
@@ -97,9 +93,6 @@ class TDateTextTokens {
     static bool IsNumberByte(unsigned char c) {
         return IsDigit(c) || c == '+' || c == '-' || c == '.' || c == 'E' || c == 'e';
     }
-    static unsigned char Upper(unsigned char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
-    }
     unsigned char At(std::size_t i) const { return static_cast<unsigned char>(text_[i]); }
 
     std::string_view text_;
@@ -107,28 +100,6 @@ class TDateTextTokens {
     std::size_t start_ = 0;
     int token_ = kEOF;
 };
-
-// A month number below 13 is kept as it is; otherwise the current word names the month
-// (13 when it names none).
-bool MonthNameTest(const TDateTextTokens& tokens, int& month) {
-    if (month < 13) return false;
-    for (month = 1; month <= 12; ++month) {
-        if (tokens.TokenIsWord(kShortMonthNames[month - 1])) return true;
-    }
-    return false;
-}
-
-TDateTime ReadTime(TDateTextTokens& tokens) {
-    const int hour = tokens.TokenNumber();
-    tokens.Advance();
-    if (tokens.Token() == ':') tokens.Advance();
-    const int minute = tokens.TokenNumber();
-    tokens.Advance();
-    if (tokens.Token() == ':') tokens.Advance();
-    const int second = tokens.TokenNumber();
-    tokens.Advance();
-    return EncodeTime(hour, minute, second);
-}
 
 }  // namespace
 
@@ -194,33 +165,7 @@ std::string DateTimeToText(TDateTime value) {
 
 TDateTime ParseDateText(std::string_view text) {
     TDateTextTokens tokens(text);
-    int month = tokens.TokenNumber();
-    tokens.Advance();
-    if (tokens.Token() == ':') tokens.Advance();
-    tokens.Advance();
-    if (tokens.Token() == ',') tokens.Advance();
-    int day = 0;
-    int year = 0;
-    TDateTime time = 0;
-    if (MonthNameTest(tokens, month)) {
-        tokens.Advance();
-        day = tokens.TokenNumber();
-        tokens.Advance();
-        time = ReadTime(tokens);
-        year = tokens.TokenNumber();
-    } else {
-        day = tokens.TokenNumber();
-        tokens.Advance();
-        if (tokens.Token() == '-') tokens.Advance();
-        MonthNameTest(tokens, month);
-        tokens.Advance();
-        if (tokens.Token() == '-') tokens.Advance();
-        year = tokens.TokenNumber();
-        if (year < 100) year += kTwoDigitYearBase;
-        tokens.Advance();
-        time = ReadTime(tokens);
-    }
-    return ComposeDateTime(EncodeDate(year, month, day), time);
+    return ReadDate(tokens, tokens.TokenNumber());
 }
 
 TDateTime Now() {

@@ -31,17 +31,6 @@ std::string Format(const char* pattern, const std::string& value) {
     return out;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // True when path, an entry of folder, really lies inside it. Only a link or a dot name can lead
 // elsewhere; a plain entry needs no resolving.
 bool Inside(const fs::path& path, const fs::path& folder, std::string_view name,
@@ -132,7 +121,7 @@ std::string FindFileOnPath(std::string_view path, std::string_view folders) {
 }
 
 std::string ExpandDefaultTarget(std::string_view target, std::uint16_t port) {
-    if (target.empty() || StartsWithNoCase(target, "http") || target.substr(0, 2) == "//") {
+    if (target.empty() || base::StartsWithText(target, "http") || target.substr(0, 2) == "//") {
         return std::string(target);
     }
     if (target.front() == '/') target.remove_prefix(1);

@@ -164,46 +164,6 @@ std::size_t FindLineStop(const char* b, std::size_t p) {
 
 }  // namespace
 
-namespace {
-
-int HexValue(unsigned char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
-}
-
-}  // namespace
-
-int StrToInt(std::string_view text) {
-    const auto fail = [&]() -> int {
-        throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
-    };
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    bool hex = false;
-    if (i < text.size() && text[i] == '$') {
-        hex = true;
-        ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' &&
-               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        hex = true;
-        i += 2;
-    }
-    if (i == text.size()) return fail();
-    const std::int64_t limit = negative
-                                   ? -static_cast<std::int64_t>(std::numeric_limits<int>::min())
-                                   : static_cast<std::int64_t>(std::numeric_limits<int>::max());
-    std::int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (hex ? !IsHexDigit(c) : !IsDigit(c)) return fail();
-        value = value * (hex ? 16 : 10) + HexValue(c);
-        if (value > limit) return fail();
-    }
-    return static_cast<int>(negative ? -value : value);
-}
-
 THTTPParser::THTTPParser(TStream& source) : source_(&source) {
     buffer_[0] = 0;
     std::fill(buffer_.end() - kScanTail, buffer_.end(), 0);

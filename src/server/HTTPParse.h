@@ -10,7 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "Convert.h"
 #include "Stream.h"
+#include "TextCompare.h"
 
 namespace zephyrine::server {
 
@@ -20,27 +22,10 @@ class EParserError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A text that is not a number, a date or time out of range.
-class EConvertError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-// Decimal (with an optional sign) or "$" followed by hexadecimal digits, within 32 bits; other
-// text throws EConvertError "'<text>' is not a valid integer value".
-int StrToInt(std::string_view text);
-// Equal without regard to ASCII letter case.
-inline bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z')) {
-            return false;
-        }
-    }
-    return true;
-}
+// The integer conversion and the case-blind comparison the tokenizer's callers use.
+using base::EConvertError;
+using base::SameText;
+using base::StrToInt;
 
 // Token kinds; a byte that starts no other token is its own kind (':' is 58).
 namespace token {

@@ -7,9 +7,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "TextCompare.h"
+
 namespace zephyrine::server {
 
 namespace {
+
+using base::SameText;
 
 struct TRegistry {
     std::shared_mutex lock;
@@ -19,13 +23,6 @@ struct TRegistry {
 TRegistry& Registry() {
     static TRegistry registry;
     return registry;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
 }
 
 std::string_view ExtensionOf(std::string_view name) {

@@ -5,16 +5,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "TextCompare.h"
+
 namespace zephyrine::server {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
 
 // The extension of the last path component, dot included; empty when it has none.
 std::string_view ExtensionOf(std::string_view fileName) {
@@ -38,7 +33,7 @@ TMimeTypes TMimeTypes::Load(const std::string& path) {
         std::string type, ext;
         if (!(words >> type)) continue;
         while (words >> ext)
-            table.types_.emplace(Lower(ext), type);
+            table.types_.emplace(base::LowerCase(ext), type);
     }
     return table;
 }
@@ -51,12 +46,12 @@ const TMimeTypes& TMimeTypes::System() {
 std::string TMimeTypes::Lookup(std::string_view extension) const {
     if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
     if (extension.empty()) return {};
-    const auto it = types_.find(Lower(extension));
+    const auto it = types_.find(base::LowerCase(extension));
     return it == types_.end() ? std::string() : it->second;
 }
 
 std::string GetContentType(const std::string& fileName, const TMimeTypes& table) {
-    const std::string ext = Lower(ExtensionOf(fileName));
+    const std::string ext = base::LowerCase(ExtensionOf(fileName));
     if (ext.empty() || ext == ".exe" || ext == ".dll") return std::string(kDefaultContentType);
     std::string type = table.Lookup(ext);
     return type.empty() ? std::string(kDefaultContentType) : type;

@@ -36,56 +36,9 @@ class THeaderModeOff {
     THTTPParser& parser_;
 };
 
-// The month named by the current word, 13 when it names none.
-int MonthFromToken(const THTTPParser& parser) {
-    for (int month = 1; month <= 12; ++month) {
-        if (parser.TokenIsWord(kShortMonthNames[month - 1])) return month;
-    }
-    return 13;
-}
-
-TDateTime ReadTime(THTTPParser& parser) {
-    const int hour = parser.TokenNumber();
-    parser.Advance();
-    if (parser.Token() == ':') parser.Advance();
-    const int minute = parser.TokenNumber();
-    parser.Advance();
-    if (parser.Token() == ':') parser.Advance();
-    const int second = parser.TokenNumber();
-    parser.Advance();
-    return EncodeTime(hour, minute, second);
-}
-
-// RFC 1123, RFC 850 and asctime dates; the token after the time (a zone) is left current.
 TDateTime ReadHeaderDate(THTTPParser& parser) {
     THeaderModeOff modeOff(parser);
-    parser.Advance();
-    if (parser.Token() == ':') parser.Advance();
-    parser.Advance();  // the weekday
-    if (parser.Token() == ',') parser.Advance();
-    int year = 0;
-    int month = MonthFromToken(parser);
-    int day = 0;
-    TDateTime time = 0;
-    if (month <= 12) {
-        parser.Advance();
-        day = parser.TokenNumber();
-        parser.Advance();
-        time = ReadTime(parser);
-        year = parser.TokenNumber();
-    } else {
-        day = parser.TokenNumber();
-        parser.Advance();
-        if (parser.Token() == '-') parser.Advance();
-        month = MonthFromToken(parser);
-        parser.Advance();
-        if (parser.Token() == '-') parser.Advance();
-        year = parser.TokenNumber();
-        if (year < 100) year += kTwoDigitYearBase;
-        parser.Advance();
-        time = ReadTime(parser);
-    }
-    return ComposeDateTime(EncodeDate(year, month, day), time);
+    return ReadDate(parser, kNoMonth);
 }
 
 // Past the keyword and its colon: the value runs to the end of the line.
@@ -97,15 +50,10 @@ std::string HeaderValue(THTTPParser& parser) {
 
 // Whether an integer token denotes more than limit, without overflowing on long digit runs.
 bool NumberExceeds(std::string_view text, long long limit) {
-    const bool hex = !text.empty() && text.front() == '$';
+    const bool hex = text.starts_with('$');
     if (hex) text.remove_prefix(1);
-    long long value = 0;
-    for (const char c : text) {
-        const int digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-        value = value * (hex ? 16 : 10) + digit;
-        if (value > limit) return true;
-    }
-    return false;
+    return !text.empty() &&
+           !base::DigitsValue(text, hex ? 16 : 10, static_cast<std::uint64_t>(limit));
 }
 
 class TRequestReader {

@@ -17,19 +17,15 @@ std::string LeftTrimmed(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first);
 }
 
-// A whole decimal number that fits 32 bits, or false.
+// A whole decimal number that fits 32 bits, blanks around it allowed, or false.
 bool ParseWholeNumber(const std::string& text, std::int32_t& value) {
     const auto first = text.find_first_not_of(" \t");
-    const auto last = text.find_last_not_of(" \t");
     if (first == std::string::npos) return false;
-    std::int64_t v = 0;
-    for (auto i = first; i <= last; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > INT32_MAX) return false;
-    }
-    value = static_cast<std::int32_t>(v);
-    return true;
+    const auto last = text.find_last_not_of(" \t");
+    const auto number =
+        base::DigitsValue(std::string_view(text).substr(first, last - first + 1), 10, INT32_MAX);
+    if (number) value = static_cast<std::int32_t>(*number);
+    return number.has_value();
 }
 
 }  // namespace

@@ -1,21 +1,11 @@
 #include "WebServerThread.h"
 
-#include <cstring>
-
 #include "CustomWebServer.h"
 #include "HTTPParse.h"
 #include "ReadRequest.h"
 #include "WebServerRequest.h"
 
 namespace zephyrine::server {
-
-namespace {
-
-bool SameTextNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-}  // namespace
 
 TWebServerThread::TWebServerThread(TServerWinSocket& listener, TCustomWebServer& server)
     : TServerClientThread(listener), server_(server) {}
@@ -78,7 +68,7 @@ void TWebServerThread::ServeConnection() {
         }
         // Keep-Alive is not kept: every connection carries one request.
         connection.DrainUnreadInput(kDrainWaitMs, kDrainLimit);
-        if (!SameTextNoCase(request.GetVarText(var::kConnection), "Keep-Alive")) {
+        if (!SameText(request.GetVarText(var::kConnection), "Keep-Alive")) {
             connection.Close();
         }
         connection.Close();
