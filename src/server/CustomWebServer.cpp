@@ -60,7 +60,7 @@ void TCustomWebServer::SetListening(bool listening) {
         socket_->Listen(listenPort_);
         servingPort_ = listenPort_ != 0 ? listenPort_.load() : socket_->LocalPort();
     } catch (const std::exception& e) {
-        LogError(static_cast<int>(TErrorEventKind::Listen), 0, e.what());
+        LogError(eeListen, 0, e.what());
         throw;
     }
 }
@@ -94,7 +94,7 @@ void TCustomWebServer::SetDefaultTarget(const std::string& target) {
     defaultTarget_ = target;
 }
 
-void TCustomWebServer::LogError(int kind, int code, const std::string& message) {
+void TCustomWebServer::LogError(TErrorEvent kind, int code, const std::string& message) {
     log_->LogError(kind, code, message);
 }
 

@@ -53,7 +53,7 @@ class TCustomWebServer {
     TServerLog& RequestLog() { return *log_; }
     TWebServerWinSocket& ServerSocket() { return *socket_; }
 
-    void LogError(int kind, int code, const std::string& message);
+    void LogError(TErrorEvent kind, int code, const std::string& message);
     void LogRequest(TWebServerRequest& request);
 
     // Called on the log's owning thread for each entry.

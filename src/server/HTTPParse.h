@@ -27,36 +27,39 @@ using base::EConvertError;
 using base::SameText;
 using base::StrToInt;
 
-// Token kinds; a byte that starts no other token is its own kind (':' is 58).
+// Token kinds; a byte that starts no other token is its own kind (':' is 58). 11 and 12 name no
+// keyword and never occur: those bytes are blanks.
 namespace token {
-constexpr int kEOF = 0;
-constexpr int kSymbol = 1;  // a word that is not a keyword
-constexpr int kString = 2;
-constexpr int kInteger = 3;
-constexpr int kFloat = 4;
-constexpr int kLineEnd = 5;
-constexpr int kGet = 6;
-constexpr int kHead = 7;
-constexpr int kPut = 8;
-constexpr int kDelete = 9;
-constexpr int kPost = 10;
-constexpr int kUserAgent = 13;
-constexpr int kAccept = 14;
-constexpr int kContentType = 15;
-constexpr int kContentLength = 16;
-constexpr int kReferer = 17;
-constexpr int kAuthorization = 18;
-constexpr int kCacheControl = 19;
-constexpr int kDate = 20;
-constexpr int kFrom = 21;
-constexpr int kHost = 22;
-constexpr int kIfModifiedSince = 23;
-constexpr int kContentEncoding = 24;
-constexpr int kContentVersion = 25;
-constexpr int kAllow = 26;
-constexpr int kConnection = 27;
-constexpr int kCookie = 28;
-constexpr int kContentDisposition = 29;
+enum TKind : int {
+    kEOF = 0,
+    kSymbol = 1,  // a word that is not a keyword
+    kString = 2,
+    kInteger = 3,
+    kFloat = 4,
+    kLineEnd = 5,
+    kGet = 6,
+    kHead = 7,
+    kPut = 8,
+    kDelete = 9,
+    kPost = 10,
+    kUserAgent = 13,
+    kAccept = 14,
+    kContentType = 15,
+    kContentLength = 16,
+    kReferer = 17,
+    kAuthorization = 18,
+    kCacheControl = 19,
+    kDate = 20,
+    kFrom = 21,
+    kHost = 22,
+    kIfModifiedSince = 23,
+    kContentEncoding = 24,
+    kContentVersion = 25,
+    kAllow = 26,
+    kConnection = 27,
+    kCookie = 28,
+    kContentDisposition = 29,
+};
 }  // namespace token
 
 class THTTPParser {

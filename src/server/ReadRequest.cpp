@@ -65,7 +65,7 @@ class TRequestReader {
         for (;;) {
             const int kind = parser_.Token();
             if (kind == token::kEOF || kind == token::kLineEnd) return;
-            if (kind >= token::kGet && kind <= 12) {
+            if (kind >= token::kGet && kind <= token::kPost) {
                 if (!RequestLine(kind)) return;
                 continue;
             }

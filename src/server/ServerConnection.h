@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 
 namespace zephyrine::server {
@@ -11,6 +12,9 @@ class ESocketError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
+
+// The kinds of a socket failure, as the error hooks and the log's error entries number them.
+enum TErrorEvent : std::uint8_t { eeSend = 1, eeReceive = 2, eeListen = 3 };
 
 class IServerConnection {
   public:

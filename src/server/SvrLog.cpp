@@ -39,13 +39,13 @@ TTransactionLogEntry::TTransactionLogEntry() : Time(NowLocal()), ThreadID(Curren
 
 std::string TTransactionLogEntry::GetColumnText(int column) const {
     switch (column) {
-        case 0:
+        case column::kEvent:
             return Event;
-        case 1:
+        case column::kTime:
             return FormatTimeMs(Time);
-        case 2:
+        case column::kDate:
             return FormatDateTime(Time, "%x");
-        case 8:
+        case column::kThreadID:
             return std::to_string(ThreadID);
         default:
             return {};
@@ -54,9 +54,9 @@ std::string TTransactionLogEntry::GetColumnText(int column) const {
 
 std::string THTTPTransaction::GetColumnText(int column) const {
     switch (column) {
-        case 6:
+        case column::kContentLength:
             return std::to_string(ContentLength);
-        case 7:
+        case column::kContentType:
             return ContentType;
         default:
             return TTransactionLogEntry::GetColumnText(column);
@@ -77,7 +77,7 @@ TRequestTransaction::TRequestTransaction(TWebServerRequest& request) {
 }
 
 std::string TRequestTransaction::GetColumnText(int column) const {
-    return column == 4 ? Path : THTTPTransaction::GetColumnText(column);
+    return column == column::kPath ? Path : THTTPTransaction::GetColumnText(column);
 }
 
 TResponseTransaction::TResponseTransaction(const std::string& text) {
@@ -114,16 +114,16 @@ TResponseTransaction::TResponseTransaction(const std::string& text) {
 
 std::string TResponseTransaction::GetColumnText(int column) const {
     switch (column) {
-        case 3:
+        case column::kElapsed:
             return FormatTimeMs(Elapsed);
-        case 5:
+        case column::kStatus:
             return StatusText;
         default:
             return THTTPTransaction::GetColumnText(column);
     }
 }
 
-TErrorTransaction::TErrorTransaction(std::uint8_t errorEvent, std::int32_t errorCode,
+TErrorTransaction::TErrorTransaction(TErrorEvent errorEvent, std::int32_t errorCode,
                                      std::string message)
     : ErrorEvent(errorEvent), Message(std::move(message)), ErrorCode(errorCode) {
     Event = kErrorEventText;
@@ -155,9 +155,9 @@ void TCustomServerLog::LogResponse(const std::string& text) {
     AddEntry(std::make_unique<TResponseTransaction>(text));
 }
 
-void TCustomServerLog::LogError(int eventKind, int errorCode, const std::string& message) {
-    AddEntry(std::make_unique<TErrorTransaction>(static_cast<std::uint8_t>(eventKind),
-                                                 static_cast<std::int32_t>(errorCode), message));
+void TCustomServerLog::LogError(TErrorEvent eventKind, int errorCode, const std::string& message) {
+    AddEntry(std::make_unique<TErrorTransaction>(eventKind, static_cast<std::int32_t>(errorCode),
+                                                 message));
 }
 
 void TCustomServerLog::AddEntry(std::unique_ptr<TTransactionLogEntry> entry) {

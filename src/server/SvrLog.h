@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ServerConnection.h"
 #include "ServerTime.h"
 
 namespace zephyrine::server {
@@ -23,10 +24,22 @@ inline constexpr const char* kErrorEventText = "ERROR";
 inline constexpr const char* kSendEventText = "Send";
 inline constexpr const char* kReceiveEventText = "Receive";
 inline constexpr const char* kErrorLineFormat = "%s %s Error: (%d)%s";
-inline constexpr int kLogColumnCount = 9;
 
-// The kinds of an error entry.
-enum TErrorEvent : std::uint8_t { eeSend = 1, eeReceive = 2, eeListen = 3 };
+// The columns of an entry's row; every other column number gives empty text.
+namespace column {
+enum TLogColumn : int {
+    kEvent = 0,
+    kTime = 1,
+    kDate = 2,
+    kElapsed = 3,
+    kPath = 4,
+    kStatus = 5,
+    kContentLength = 6,
+    kContentType = 7,
+    kThreadID = 8,
+};
+}  // namespace column
+inline constexpr int kLogColumnCount = column::kThreadID + 1;
 
 std::uint32_t CurrentThreadID();
 
@@ -77,10 +90,10 @@ class TResponseTransaction final : public THTTPTransaction {
 
 class TErrorTransaction final : public TTransactionLogEntry {
   public:
-    TErrorTransaction(std::uint8_t errorEvent, std::int32_t errorCode, std::string message);
+    TErrorTransaction(TErrorEvent errorEvent, std::int32_t errorCode, std::string message);
     std::string GetDetailText() const override;
 
-    std::uint8_t ErrorEvent;
+    TErrorEvent ErrorEvent;
     std::string Message;
     std::int32_t ErrorCode;
 };
@@ -104,7 +117,7 @@ class TCustomServerLog {
     // Callable from any thread; they report nothing to the caller.
     void LogRequest(TWebServerRequest& request);
     void LogResponse(const std::string& text);
-    void LogError(int eventKind, int errorCode, const std::string& message);
+    void LogError(TErrorEvent eventKind, int errorCode, const std::string& message);
 
     void AddEntry(std::unique_ptr<TTransactionLogEntry> entry);
     std::unique_ptr<TTransactionLogEntry> TakeNext();

@@ -240,7 +240,8 @@ bool TWebServerRequest::WriteStatusAndHeaders(int /*statusCode*/, std::string_vi
 
 std::string TWebServerRequest::GetHeaderValue(std::string_view name) {
     int index = FindVariable(name);
-    if (index < 0 && name.starts_with(kHttpPrefix)) index = FindVariable(name.substr(5));
+    if (index < 0 && name.starts_with(kHttpPrefix))
+        index = FindVariable(name.substr(kHttpPrefix.size()));
     if (index >= 0) return vars_[index];
     for (const std::string& line : extraHeaders_) {
         const std::size_t eq = line.find('=');

@@ -33,36 +33,38 @@ enum class TMethodType { Any = 0, Get = 1, Put = 2, Post = 3, Head = 4 };
 
 // Indices of the request variables.
 namespace var {
-constexpr int kRequestMethod = 0;
-constexpr int kServerProtocol = 1;
-constexpr int kURL = 2;
-constexpr int kQueryString = 3;
-constexpr int kPathInfo = 4;
-constexpr int kPathTranslated = 5;
-constexpr int kCacheControl = 6;
-constexpr int kDate = 7;
-constexpr int kAccept = 8;
-constexpr int kFrom = 9;
-constexpr int kHost = 10;
-constexpr int kIfModifiedSince = 11;
-constexpr int kReferer = 12;
-constexpr int kUserAgent = 13;
-constexpr int kContentEncoding = 14;
-constexpr int kContentType = 15;
-constexpr int kContentLength = 16;
-constexpr int kContentVersion = 17;
-constexpr int kDerivedFrom = 18;
-constexpr int kExpires = 19;
-constexpr int kTitle = 20;
-constexpr int kRemoteAddr = 21;
-constexpr int kRemoteHost = 22;
-constexpr int kScriptName = 23;
-constexpr int kServerPort = 24;
-constexpr int kContent = 25;  // the body as text
-constexpr int kConnection = 26;
-constexpr int kCookie = 27;
-constexpr int kAuthorization = 28;
-constexpr int kCount = 29;
+enum TIndex : int {
+    kRequestMethod = 0,
+    kServerProtocol = 1,
+    kURL = 2,
+    kQueryString = 3,
+    kPathInfo = 4,
+    kPathTranslated = 5,
+    kCacheControl = 6,
+    kDate = 7,
+    kAccept = 8,
+    kFrom = 9,
+    kHost = 10,
+    kIfModifiedSince = 11,
+    kReferer = 12,
+    kUserAgent = 13,
+    kContentEncoding = 14,
+    kContentType = 15,
+    kContentLength = 16,
+    kContentVersion = 17,
+    kDerivedFrom = 18,
+    kExpires = 19,
+    kTitle = 20,
+    kRemoteAddr = 21,
+    kRemoteHost = 22,
+    kScriptName = 23,
+    kServerPort = 24,
+    kContent = 25,  // the body as text
+    kConnection = 26,
+    kCookie = 27,
+    kAuthorization = 28,
+    kCount = 29,
+};
 }  // namespace var
 
 class TWebServerRequest {

@@ -81,9 +81,9 @@ void TWebServerThread::ThreadEnded() {
     server_.RequestLog().ForgetThread(CurrentThreadID());
 }
 
-void TWebServerThread::ReportSocketError(TErrorEventKind kind, int& code) {
+void TWebServerThread::ReportSocketError(TErrorEvent kind, int& code) {
     if (code != 0) {
-        server_.LogError(static_cast<int>(kind), code, SystemErrorMessage(code));
+        server_.LogError(kind, code, SystemErrorMessage(code));
     }
 }
 

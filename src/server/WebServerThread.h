@@ -28,7 +28,7 @@ class TWebServerThread final : public TServerClientThread, public IRequestHandle
 
   protected:
     void ServeConnection() override;
-    void ReportSocketError(TErrorEventKind kind, int& code) override;
+    void ReportSocketError(TErrorEvent kind, int& code) override;
     void ReportException(std::exception_ptr error) override;
     void ThreadEnded() override;
 

@@ -203,7 +203,7 @@ TServerClientWinSocket::~TServerClientWinSocket() {
     Close();
 }
 
-void TServerClientWinSocket::Error(TErrorEventKind kind, int code, const char* api) {
+void TServerClientWinSocket::Error(TErrorEvent kind, int code, const char* api) {
     if (OnErrorEvent) OnErrorEvent(kind, code);
     Close();
     if (code != 0) throw ESocketError(SocketErrorText(code, api));
@@ -222,7 +222,7 @@ std::size_t TServerClientWinSocket::SendBuf(const void* buffer, std::size_t coun
         const int code = errno;
         if (code == EINTR) continue;
         if (WouldBlock(code)) break;  // the wait ran out
-        Error(TErrorEventKind::Send, code, "send");
+        Error(eeSend, code, "send");
         break;
     }
     return sent;
@@ -236,7 +236,7 @@ std::size_t TServerClientWinSocket::ReceiveBuf(void* buffer, std::size_t count) 
         const int code = errno;
         if (code == EINTR) continue;
         if (WouldBlock(code)) return 0;
-        Error(TErrorEventKind::Receive, code, "recv");
+        Error(eeReceive, code, "recv");
         break;
     }
     return 0;
@@ -277,7 +277,7 @@ bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<TStream>& stream) {
             pendingStream_->SetPosition(position + static_cast<std::int64_t>(sent));
             break;
         }
-        if (OnErrorEvent) OnErrorEvent(TErrorEventKind::Send, code);
+        if (OnErrorEvent) OnErrorEvent(eeSend, code);
         Close();
         pendingStream_.reset();
     }
@@ -414,7 +414,7 @@ void TServerClientThread::Join() {
     }
 }
 
-void TServerClientThread::ReportSocketError(TErrorEventKind, int&) {}
+void TServerClientThread::ReportSocketError(TErrorEvent, int&) {}
 
 void TServerClientThread::Execute() {
     // One step above normal where the system allows it; otherwise the thread runs at normal.
@@ -615,7 +615,7 @@ void TServerWinSocket::GetServerThread(std::unique_ptr<TServerClientWinSocket> c
 
 void TServerWinSocket::Reactivate(TServerClientThread& thread,
                                   std::unique_ptr<TServerClientWinSocket> connection) {
-    connection->OnErrorEvent = [&thread](TErrorEventKind kind, int& code) {
+    connection->OnErrorEvent = [&thread](TErrorEvent kind, int& code) {
         thread.ReportSocketError(kind, code);
     };
     thread.connection_ = std::move(connection);

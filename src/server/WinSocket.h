@@ -43,9 +43,6 @@ inline constexpr const char* kOpenSocketText = "Can't listen on an open socket";
 inline constexpr const char* kNoSocketText = "Can't create new socket";
 inline constexpr const char* kNotBlockingText = "Socket must be in blocking mode";
 
-// The socket layer's error kinds, as error hooks and the log number them.
-enum class TErrorEventKind : int { Send = 1, Receive = 2, Listen = 3 };
-
 // "Windows socket error: <message> (<code>), on API '<api>'" (the form callers match on).
 std::string SocketErrorText(int code, const char* api);
 // The system's message text for an error number.
@@ -115,10 +112,10 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
     void PeerName(std::string& address, std::string& host);
 
     // The error hook: kind and error number of a failed transfer; it may clear the number.
-    std::function<void(TErrorEventKind kind, int& code)> OnErrorEvent;
+    std::function<void(TErrorEvent kind, int& code)> OnErrorEvent;
 
   private:
-    void Error(TErrorEventKind kind, int code, const char* api);
+    void Error(TErrorEvent kind, int code, const char* api);
 
     TServerWinSocket* server_;
     sockaddr_in peer_{};
@@ -175,7 +172,7 @@ class TServerClientThread {
 
   protected:
     virtual void ServeConnection() = 0;
-    virtual void ReportSocketError(TErrorEventKind kind, int& code);
+    virtual void ReportSocketError(TErrorEvent kind, int& code);
     virtual void ReportException(std::exception_ptr error) = 0;
     // Runs on the thread as the last step of its body.
     virtual void ThreadEnded() {}

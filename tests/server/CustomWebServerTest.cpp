@@ -86,14 +86,14 @@ TEST_F(Server, ServesThePackAndLogsBothSides) {
     ASSERT_TRUE(Entries(2));
     auto& request = *entries_[0];
     auto& response = *entries_[1];
-    EXPECT_EQ(request.GetColumnText(0), "GET");
-    EXPECT_EQ(request.GetColumnText(4), "/temppack11.cab");
-    EXPECT_EQ(request.GetColumnText(6), "0");
-    EXPECT_EQ(response.GetColumnText(0), "RESPONSE");
-    EXPECT_EQ(response.GetColumnText(5), "200 OK");
-    EXPECT_EQ(response.GetColumnText(6), "20000");
+    EXPECT_EQ(request.GetColumnText(column::kEvent), "GET");
+    EXPECT_EQ(request.GetColumnText(column::kPath), "/temppack11.cab");
+    EXPECT_EQ(request.GetColumnText(column::kContentLength), "0");
+    EXPECT_EQ(response.GetColumnText(column::kEvent), "RESPONSE");
+    EXPECT_EQ(response.GetColumnText(column::kStatus), "200 OK");
+    EXPECT_EQ(response.GetColumnText(column::kContentLength), "20000");
     EXPECT_EQ(response.GetDetailText(), header);  // the file bytes are not logged
-    EXPECT_EQ(request.GetColumnText(8), response.GetColumnText(8));
+    EXPECT_EQ(request.GetColumnText(column::kThreadID), response.GetColumnText(column::kThreadID));
 }
 
 TEST_F(Server, AnswersPerMethodAndVersion) {
@@ -162,7 +162,8 @@ TEST_F(Server, SilentClientIsClosedAfterTheWaitAndLogged) {
     EXPECT_TRUE(closed);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     ASSERT_TRUE(Entries(1));
-    EXPECT_EQ(entries_[0]->GetColumnText(0), "");  // the empty request is logged, not answered
+    EXPECT_EQ(entries_[0]->GetColumnText(column::kEvent),
+              "");  // the empty request is logged, not answered
     queue_.RunPending();
     EXPECT_EQ(entries_.size(), 1u);
 }
@@ -187,7 +188,7 @@ TEST_F(Server, ElevenConnectionsLeaveTenCachedThreads) {
     ASSERT_TRUE(Entries(22));
     std::set<std::string> before;
     for (auto& e : entries_)
-        before.insert(e->GetColumnText(8));
+        before.insert(e->GetColumnText(column::kThreadID));
     EXPECT_EQ(before.size(), 11u);
     for (int i = 0; i < 5; ++i) {
         TLoopbackClient again(port_);
@@ -197,7 +198,7 @@ TEST_F(Server, ElevenConnectionsLeaveTenCachedThreads) {
     ASSERT_TRUE(Entries(32));
     std::set<std::string> after;
     for (auto& e : entries_)
-        after.insert(e->GetColumnText(8));
+        after.insert(e->GetColumnText(column::kThreadID));
     EXPECT_EQ(after, before);
     EXPECT_EQ(server.ServerSocket().ActiveThreadCount(), 10u);
 }
@@ -335,11 +336,11 @@ TEST_F(Server, ClientGoneDuringADownloadIsAnErrorEntry) {
     ASSERT_TRUE(Eventually([&] {
         queue_.RunPending();
         return std::any_of(entries_.begin(), entries_.end(),
-                           [](auto& e) { return e->GetColumnText(0) == "ERROR"; });
+                           [](auto& e) { return e->GetColumnText(column::kEvent) == "ERROR"; });
     }));
     for (auto& e : entries_) {
         if (auto* error = dynamic_cast<TErrorTransaction*>(e.get())) {
-            EXPECT_EQ(error->ErrorEvent, 1);
+            EXPECT_EQ(error->ErrorEvent, eeSend);
             EXPECT_TRUE(error->ErrorCode == ECONNRESET || error->ErrorCode == EPIPE)
                 << error->ErrorCode;
             EXPECT_NE(error->GetDetailText().find(" Send Error: ("), std::string::npos);

@@ -74,7 +74,7 @@ class PackFolder : public ::testing::Test {
         }
         std::string sent;
         while (auto entry = log_.TakeNext()) {
-            if (entry->GetColumnText(0) == "RESPONSE") sent += entry->GetDetailText();
+            if (entry->GetColumnText(column::kEvent) == "RESPONSE") sent += entry->GetDetailText();
         }
         return sent;
     }

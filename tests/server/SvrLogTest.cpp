@@ -47,7 +47,7 @@ TEST(ResponseTransaction, ReadsStatusTypeAndLengthFromSentText) {
         EXPECT_EQ(entry.ContentType, c.type) << c.text;
         EXPECT_EQ(entry.ContentLength, c.length) << c.text;
         EXPECT_EQ(entry.GetDetailText(), c.text);
-        EXPECT_EQ(entry.GetColumnText(0), "RESPONSE");
+        EXPECT_EQ(entry.GetColumnText(column::kEvent), "RESPONSE");
     }
 }
 
@@ -57,14 +57,14 @@ TEST(TransactionLog, ColumnsOfEachKind) {
     request.SetVarText(var::kPathInfo, "/temppack11.cab");
     request.SetBody(std::make_unique<TMemoryStream>("GET /temppack11.cab HTTP/1.1\r\n\r\n"), "");
     TRequestTransaction req(request);
-    EXPECT_EQ(req.GetColumnText(0), "GET");
-    EXPECT_EQ(req.GetColumnText(4), "/temppack11.cab");
-    EXPECT_EQ(req.GetColumnText(6), "0");  // no Content-Length header
-    EXPECT_EQ(req.GetColumnText(3), "");
-    EXPECT_EQ(req.GetColumnText(5), "");
+    EXPECT_EQ(req.GetColumnText(column::kEvent), "GET");
+    EXPECT_EQ(req.GetColumnText(column::kPath), "/temppack11.cab");
+    EXPECT_EQ(req.GetColumnText(column::kContentLength), "0");  // no Content-Length header
+    EXPECT_EQ(req.GetColumnText(column::kElapsed), "");
+    EXPECT_EQ(req.GetColumnText(column::kStatus), "");
     EXPECT_EQ(req.GetDetailText(), "GET /temppack11.cab HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(req.GetColumnText(8), std::to_string(CurrentThreadID()));
-    const std::string time = req.GetColumnText(1);
+    EXPECT_EQ(req.GetColumnText(column::kThreadID), std::to_string(CurrentThreadID()));
+    const std::string time = req.GetColumnText(column::kTime);
     ASSERT_EQ(time.size(), 12u);
     for (std::size_t i = 0; i < time.size(); ++i) {
         EXPECT_TRUE(i == 2 || i == 5 || i == 8
@@ -72,23 +72,24 @@ TEST(TransactionLog, ColumnsOfEachKind) {
                         : std::isdigit(static_cast<unsigned char>(time[i])) != 0)
             << time;
     }
-    EXPECT_FALSE(req.GetColumnText(2).empty());
-    EXPECT_EQ(req.GetColumnText(9), "");
+    EXPECT_FALSE(req.GetColumnText(column::kDate).empty());
+    EXPECT_EQ(req.GetColumnText(kLogColumnCount), "");
     EXPECT_EQ(req.GetColumnText(-1), "");
 
     TResponseTransaction resp("HTTP/1.1 200 OK\r\nContent-Type: a/b\r\nContent-Length: 7\r\n\r\n");
     resp.Elapsed = EncodeTime(1, 2, 3, 45);
-    EXPECT_EQ(resp.GetColumnText(3), "01:02:03:045");
-    EXPECT_EQ(resp.GetColumnText(4), "");
-    EXPECT_EQ(resp.GetColumnText(5), "200 OK");
-    EXPECT_EQ(resp.GetColumnText(6), "7");
-    EXPECT_EQ(resp.GetColumnText(7), "a/b");
+    EXPECT_EQ(resp.GetColumnText(column::kElapsed), "01:02:03:045");
+    EXPECT_EQ(resp.GetColumnText(column::kPath), "");
+    EXPECT_EQ(resp.GetColumnText(column::kStatus), "200 OK");
+    EXPECT_EQ(resp.GetColumnText(column::kContentLength), "7");
+    EXPECT_EQ(resp.GetColumnText(column::kContentType), "a/b");
 
-    TErrorTransaction err(2, 104, "Connection reset by peer");
-    EXPECT_EQ(err.GetColumnText(0), "ERROR");
-    for (int column : {3, 4, 5, 6, 7})
-        EXPECT_EQ(err.GetColumnText(column), "") << column;
-    EXPECT_FALSE(err.GetColumnText(8).empty());
+    TErrorTransaction err(eeReceive, 104, "Connection reset by peer");
+    EXPECT_EQ(err.GetColumnText(column::kEvent), "ERROR");
+    for (int c : {column::kElapsed, column::kPath, column::kStatus, column::kContentLength,
+                  column::kContentType})
+        EXPECT_EQ(err.GetColumnText(c), "") << c;
+    EXPECT_FALSE(err.GetColumnText(column::kThreadID).empty());
 }
 
 TEST(TransactionLog, ErrorDetailText) {
@@ -110,7 +111,7 @@ TEST(TransactionLog, ElapsedFromTheThreadsLastRequest) {
     request.SetVarText(var::kRequestMethod, "GET");
     request.SetBody(std::make_unique<TMemoryStream>(), "");
 
-    log.LogError(1, 5, "before any request");
+    log.LogError(eeSend, 5, "before any request");
     log.LogRequest(request);
     auto response = std::make_unique<TResponseTransaction>("HTTP/1.1 200 OK\r\n\r\n");
     response->Time += EncodeTime(0, 0, 2, 500);
@@ -121,7 +122,7 @@ TEST(TransactionLog, ElapsedFromTheThreadsLastRequest) {
     auto entries = Drain(log);
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[0]->Elapsed, 0.0);
-    EXPECT_EQ(entries[2]->GetColumnText(3), "00:00:02:500");
+    EXPECT_EQ(entries[2]->GetColumnText(column::kElapsed), "00:00:02:500");
     EXPECT_EQ(entries[3]->Elapsed, 0.0);  // a thread that logged no request
     const auto times = log.RequestTimesCopy();
     ASSERT_EQ(times.size(), 1u);
@@ -148,7 +149,7 @@ TEST(TransactionLog, DeliversInOrderOnTheOwningThreadAndHonoursRelease) {
     };
     std::thread producer([&] {
         for (int i = 0; i < 3; ++i)
-            log.LogError(1, i, "e" + std::to_string(i));
+            log.LogError(eeSend, i, "e" + std::to_string(i));
     });
     producer.join();
     EXPECT_TRUE(seen.empty());          // nothing is delivered before the owner runs its queue
@@ -168,8 +169,8 @@ TEST(TransactionLog, DeliveryFailureStillFreesAndLeavesTheRestQueued) {
     log.OnEntry = [&](TCustomServerLog&, std::unique_ptr<TTransactionLogEntry>&, bool&) {
         if (++calls == 1) throw std::runtime_error("listener failed");
     };
-    log.LogError(1, 1, "a");
-    log.LogError(1, 2, "b");
+    log.LogError(eeSend, 1, "a");
+    log.LogError(eeSend, 2, "b");
     EXPECT_THROW(log.DrainQueue(), std::runtime_error);
     EXPECT_EQ(log.QueuedCount(), 1u);
     log.DrainQueue();
@@ -180,7 +181,7 @@ TEST(TransactionLog, PostedDrainAfterTheLogIsGoneDoesNothing) {
     TOwnerQueue queue;
     {
         TCustomServerLog log(queue.Poster());
-        log.LogError(1, 1, "never delivered");
+        log.LogError(eeSend, 1, "never delivered");
     }
     EXPECT_EQ(queue.RunPending(), 1u);
 }

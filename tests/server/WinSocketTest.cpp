@@ -108,8 +108,8 @@ TEST(WinSocket, SendFailureGoesToTheErrorHookClosesAndRaises) {
     SocketPair pair;
     TServerClientWinSocket connection(pair.fds[0], nullptr);
     int kind = 0, code = 0;
-    connection.OnErrorEvent = [&](TErrorEventKind k, int& c) {
-        kind = static_cast<int>(k);
+    connection.OnErrorEvent = [&](TErrorEvent k, int& c) {
+        kind = k;
         code = c;
     };
     close(pair.fds[1]);
@@ -120,7 +120,7 @@ TEST(WinSocket, SendFailureGoesToTheErrorHookClosesAndRaises) {
     } catch (const ESocketError& e) {
         EXPECT_EQ(std::string(e.what()), SocketErrorText(EPIPE, "send"));
     }
-    EXPECT_EQ(kind, 1);
+    EXPECT_EQ(kind, eeSend);
     EXPECT_EQ(code, EPIPE);
     EXPECT_FALSE(connection.IsConnected());
     EXPECT_EQ(connection.SendBuf("x", 1), 0u);  // closed: nothing sent, no error
