@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "Convert.h"
 #include "CustomWebServer.h"
 #include "SvrLog.h"
 
@@ -53,7 +55,8 @@ void PrintEntry(const TTransactionLogEntry& entry) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    long port = kDefaultServerPort;
+    InitTesselVariable();
+    int port = kDefaultServerPort;
     std::string searchPath = std::filesystem::current_path().string();
     std::string defaultTarget;
     bool log = false;
@@ -61,9 +64,9 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--port" && hasValue) {
-            char* end = nullptr;
-            port = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || port < 0 || port > 65535) return Usage();
+            const std::optional<int> value = zephyrine::base::TryStrToInt(argv[++i]);
+            if (!value || *value < 0 || *value > 65535) return Usage();
+            port = *value;
         } else if (arg == "--search-path" && hasValue) {
             searchPath = argv[++i];
         } else if (arg == "--default-target" && hasValue) {

@@ -1,5 +1,6 @@
 // Program entry: application object, Global, the title, the refusal of a second
 // instance started with a file, the main window, the event loop.
+#include "CustomWebServer.h"
 #include "IECache.h"
 #include "InstancePresence.h"
 #include "LazyFlash.h"
@@ -33,6 +34,7 @@ platform::TPlatform CreatePlatform() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    server::InitTesselVariable();            // before any thread
     platform::TLazyFlash::PrepareProcess();  // before the application object
     QApplication application(argc, argv);    // 1
     const platform::TRemoteRoots roots = app::RemoteRootsFromEnvironment();

@@ -9,14 +9,6 @@
 
 namespace zephyrine::server {
 
-namespace {
-
-struct TTesselAtStart {
-    TTesselAtStart() { InitTesselVariable(); }
-} tesselAtStart;
-
-}  // namespace
-
 void InitTesselVariable() {
     if (std::getenv(kTesselVariable)) return;
     std::error_code ec;

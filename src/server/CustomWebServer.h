@@ -19,7 +19,8 @@ class TWebServerRequest;
 inline constexpr std::uint16_t kDefaultServerPort = 21887;
 inline constexpr const char* kTesselVariable = "TESSEL";
 
-// Sets TESSEL to the folder above the program's folder when it is not set (done once at start).
+// Sets TESSEL to the folder above the program's folder when it is not set. Every program that
+// serves with the server calls it once at its start, before any thread is made.
 void InitTesselVariable();
 
 class TCustomWebServer {

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/futex.h>
 #include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -11,7 +10,6 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -136,6 +134,52 @@ bool WouldBlock(int code) {
     return code == EAGAIN || code == EWOULDBLOCK;
 }
 
+// The connection layer's two I/O loops; every send and receive on a connection goes through one
+// of them. Each retries a call that a signal interrupted and reports a count and an error number,
+// where EAGAIN means that the socket's wait ran out, which is no failure: fewer bytes, or none.
+// Their callers differ only in how a failure is reported, as the program's behaviour needs:
+// - SendBuf and ReceiveBuf (the request object's writes and reads) hand it to the error hook,
+//   close the connection and throw ESocketError "Windows socket error: ...";
+// - SendWholeStream (a file answer) hands it to the error hook and closes, without throwing: the
+//   answer has been handed over by then;
+// - TWinSocketStream (the tokenizer's source) throws ESocketError "Read error N, text" or
+//   "Write error N, text" and leaves the connection to its owner.
+struct TTransfer {
+    std::size_t count = 0;
+    int error = 0;
+};
+
+// Sends the whole range, unless the wait runs out or the send fails first.
+TTransfer SendAll(int handle, const void* data, std::size_t count) {
+    const char* p = static_cast<const char*>(data);
+    TTransfer t;
+    while (t.count < count) {
+        const ssize_t n = ::send(handle, p + t.count, count - t.count, MSG_NOSIGNAL);
+        if (n > 0) {
+            t.count += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            t.error = n == 0 ? EPIPE : WouldBlock(errno) ? EAGAIN : errno;
+            break;
+        }
+    }
+    return t;
+}
+
+// One receive: the bytes that have arrived (0 at the end of data), or the error.
+TTransfer ReceiveSome(int handle, void* buffer, std::size_t count) {
+    for (;;) {
+        const ssize_t n = ::recv(handle, buffer, count, 0);
+        if (n >= 0) return {static_cast<std::size_t>(n), 0};
+        if (errno != EINTR) return {0, WouldBlock(errno) ? EAGAIN : errno};
+    }
+}
+
+bool Failed(const TTransfer& t) {
+    return t.error != 0 && t.error != EAGAIN;
+}
+
 }  // namespace
 
 std::string SystemErrorMessage(int code) {
@@ -211,35 +255,18 @@ void TServerClientWinSocket::Error(TErrorEvent kind, int code, const char* api) 
 
 std::size_t TServerClientWinSocket::SendBuf(const void* buffer, std::size_t count) {
     std::lock_guard guard(lock_);
-    const char* p = static_cast<const char*>(buffer);
-    std::size_t sent = 0;
-    while (sent < count && IsConnected()) {
-        const ssize_t n = ::send(Handle(), p + sent, count - sent, MSG_NOSIGNAL);
-        if (n >= 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        const int code = errno;
-        if (code == EINTR) continue;
-        if (WouldBlock(code)) break;  // the wait ran out
-        Error(eeSend, code, "send");
-        break;
-    }
-    return sent;
+    if (!IsConnected()) return 0;
+    const TTransfer sent = SendAll(Handle(), buffer, count);
+    if (Failed(sent)) Error(eeSend, sent.error, "send");
+    return sent.count;
 }
 
 std::size_t TServerClientWinSocket::ReceiveBuf(void* buffer, std::size_t count) {
     std::lock_guard guard(lock_);
-    while (IsConnected()) {
-        const ssize_t n = ::recv(Handle(), buffer, count, 0);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        const int code = errno;
-        if (code == EINTR) continue;
-        if (WouldBlock(code)) return 0;
-        Error(eeReceive, code, "recv");
-        break;
-    }
-    return 0;
+    if (!IsConnected()) return 0;
+    const TTransfer got = ReceiveSome(Handle(), buffer, count);
+    if (Failed(got)) Error(eeReceive, got.error, "recv");
+    return got.count;
 }
 
 bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<TStream>& stream) {
@@ -255,28 +282,17 @@ bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<TStream>& stream) {
             pendingStream_.reset();
             break;
         }
-        std::size_t sent = 0;
-        int code = 0;
-        while (sent < got) {
-            const ssize_t n = ::send(Handle(), piece + sent, got - sent, MSG_NOSIGNAL);
-            if (n > 0) {
-                sent += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else {
-                code = n < 0 ? errno : EPIPE;
-                break;
-            }
-        }
-        if (code == 0) {
+        const TTransfer sent = SendAll(Handle(), piece, got);
+        if (sent.error == 0) {
             position += static_cast<std::int64_t>(got);
             continue;
         }
-        if (WouldBlock(code)) {
+        if (sent.error == EAGAIN) {
             // The wait ran out: the rest stays with the connection until it is closed.
-            pendingStream_->SetPosition(position + static_cast<std::int64_t>(sent));
+            pendingStream_->SetPosition(position + static_cast<std::int64_t>(sent.count));
             break;
         }
+        int code = sent.error;
         if (OnErrorEvent) OnErrorEvent(eeSend, code);
         Close();
         pendingStream_.reset();
@@ -297,9 +313,9 @@ void TServerClientWinSocket::DrainUnreadInput(int waitMs, std::size_t limit) {
     SetWait(Handle(), waitMs);
     char scratch[kSendPieceSize];
     for (std::size_t total = 0; total < limit;) {
-        const ssize_t n = ::recv(Handle(), scratch, sizeof scratch, 0);
-        if (n <= 0) break;
-        total += static_cast<std::size_t>(n);
+        const TTransfer got = ReceiveSome(Handle(), scratch, sizeof scratch);
+        if (got.count == 0) break;
+        total += got.count;
     }
 }
 
@@ -335,41 +351,34 @@ TWinSocketStream::TWinSocketStream(TServerClientWinSocket& connection, int waitM
 std::size_t TWinSocketStream::Read(void* buffer, std::size_t count) {
     std::lock_guard guard(connection_.Lock());
     if (!connection_.IsConnected()) return 0;
-    for (;;) {
-        const ssize_t n = ::recv(connection_.Handle(), buffer, count, 0);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        const int code = errno;
-        if (code == EINTR) continue;
-        if (WouldBlock(code)) return 0;
-        throw ESocketError("Read error " + std::to_string(code) + ", " + SystemErrorMessage(code));
+    const TTransfer got = ReceiveSome(connection_.Handle(), buffer, count);
+    if (Failed(got)) {
+        throw ESocketError("Read error " + std::to_string(got.error) + ", " +
+                           SystemErrorMessage(got.error));
     }
+    return got.count;
 }
 
 std::size_t TWinSocketStream::Write(const void* buffer, std::size_t count) {
     std::lock_guard guard(connection_.Lock());
     if (!connection_.IsConnected()) return 0;
-    for (;;) {
-        const ssize_t n = ::send(connection_.Handle(), buffer, count, MSG_NOSIGNAL);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        const int code = errno;
-        if (code == EINTR) continue;
-        if (WouldBlock(code)) return 0;
-        throw ESocketError("Write error " + std::to_string(code) + ", " + SystemErrorMessage(code));
+    const TTransfer sent = SendAll(connection_.Handle(), buffer, count);
+    if (Failed(sent)) {
+        throw ESocketError("Write error " + std::to_string(sent.error) + ", " +
+                           SystemErrorMessage(sent.error));
     }
+    return sent.count;
 }
 
 // --- TEvent ---
 
 void TEvent::Set() {
     set_.store(1, std::memory_order_release);
-    ::syscall(SYS_futex, reinterpret_cast<int*>(&set_), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    set_.notify_one();
 }
 
 void TEvent::Wait() {
-    while (set_.load(std::memory_order_acquire) == 0) {
-        ::syscall(SYS_futex, reinterpret_cast<int*>(&set_), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr,
-                  0);
-    }
+    set_.wait(0, std::memory_order_acquire);
 }
 
 // --- TServerClientThread ---

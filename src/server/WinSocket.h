@@ -143,8 +143,6 @@ class TEvent {
   public:
     void Set();
     void Reset() { set_.store(0, std::memory_order_relaxed); }
-    // Sleeps on the futex at once: a connection thread waits long, so spinning first only burns
-    // the time of the threads that have work.
     void Wait();
 
   private:

@@ -358,3 +358,10 @@ TEST(TesselVariable, SetAtStartWhenMissing) {
     const fs::path program = fs::read_symlink("/proc/self/exe");
     EXPECT_EQ(fs::path(value), program.parent_path().parent_path());
 }
+
+// The start-up of a program that serves: TESSEL first, as zephyrine and zephyrine-httpd do.
+int main(int argc, char** argv) {
+    InitTesselVariable();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
