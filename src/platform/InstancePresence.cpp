@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 
 namespace zephyrine::platform {
 
@@ -41,6 +42,32 @@ struct flock WholeFile(short type) {
     return lock;
 }
 
+// The presence is a POSIX record lock, which belongs to the process: a child never inherits it,
+// not even between its fork and its exec, so the presence ends exactly when the process does.
+// Such a lock also ends when the process closes any descriptor of the file, so the process
+// opens the file once for all its windows and never opens it again while it holds it.
+struct THeld {
+    std::string path;
+    int fd = -1;
+    int holders = 0;
+    pid_t owner = 0;  // a forked child sees the parent's record but holds no lock
+};
+
+std::mutex& HeldLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+THeld& ProcessPresence() {
+    static THeld held;
+    return held;
+}
+
+bool HeldHere(const std::string& path) {
+    const THeld& held = ProcessPresence();
+    return held.holders > 0 && held.owner == getpid() && held.path == path;
+}
+
 }  // namespace
 
 std::string TInstancePresence::PresencePath() {
@@ -51,31 +78,47 @@ std::string TInstancePresence::PresencePath() {
 TInstancePresence::TInstancePresence() {
     const std::string path = PresencePath();
     if (path.empty()) return;
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    std::lock_guard guard(HeldLock());
+    THeld& held = ProcessPresence();
+    if (HeldHere(path)) {
+        ++held.holders;
+        held_ = true;
+        return;
+    }
+    if (held.holders > 0 && held.owner == getpid()) return;  // held under another folder
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
     struct flock lock = WholeFile(F_RDLCK);
     int rc;
     do {
-        rc = fcntl(fd, F_OFD_SETLKW, &lock);
+        rc = fcntl(fd, F_SETLKW, &lock);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         close(fd);
         return;
     }
-    fd_ = fd;
+    held = THeld{path, fd, 1, getpid()};
+    held_ = true;
 }
 
 TInstancePresence::~TInstancePresence() {
-    if (fd_ >= 0) close(fd_);  // closing the description releases its lock
+    if (!held_) return;
+    std::lock_guard guard(HeldLock());
+    THeld& held = ProcessPresence();
+    if (held.owner != getpid() || --held.holders > 0) return;
+    close(held.fd);  // the last window: closing the file ends the lock
+    held = THeld{};
 }
 
 bool TInstancePresence::IsHeldByAnyone() {
     const std::string path = PresencePath();
     if (path.empty()) return false;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    std::lock_guard guard(HeldLock());
+    if (HeldHere(path)) return true;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     struct flock lock = WholeFile(F_WRLCK);
-    bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    const bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     close(fd);
     return held;
 }

@@ -1,6 +1,6 @@
 // The per-user presence that stands for the window class "Zephyrine" (FindWindow on Windows): the
-// main window holds a shared open-file-description lock on "<runtime dir>/Zephyrine.presence"
-// while it exists; the program entry asks whether anyone holds it, without taking it. The runtime
+// main window holds a shared lock of its process on "<runtime dir>/Zephyrine.presence" while it
+// exists; the program entry asks whether anyone holds it, without taking it. The runtime
 // dir is $XDG_RUNTIME_DIR, else a private /tmp/zephyrine-<uid> folder. Several windows may hold
 // the presence at once (a second start without an argument runs normally).
 #pragma once
@@ -18,7 +18,7 @@ class TInstancePresence {
     TInstancePresence(const TInstancePresence&) = delete;
     TInstancePresence& operator=(const TInstancePresence&) = delete;
 
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return held_; }
 
     // True when some process holds the presence now.
     static bool IsHeldByAnyone();
@@ -26,7 +26,7 @@ class TInstancePresence {
     static std::string PresencePath();
 
   private:
-    int fd_ = -1;
+    bool held_ = false;
 };
 
 }  // namespace zephyrine::platform

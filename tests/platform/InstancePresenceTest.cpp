@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -78,6 +79,32 @@ TEST_F(Presence, AnotherProcessHoldingIt) {
     (void)!write(done[1], &c, 1);
     waitpid(child, nullptr, 0);
     EXPECT_FALSE(TInstancePresence::IsHeldByAnyone());
+}
+
+// A program's child holds copies of its descriptors from its fork to its exec; when the program is
+// killed meanwhile, the presence must still end with the program.
+TEST_F(Presence, AChildBetweenForkAndExecDoesNotKeepIt) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        TInstancePresence presence;
+        const pid_t child = fork();
+        if (child == 0) {
+            pause();  // like a spawned child that has not reached its exec yet
+            _exit(0);
+        }
+        (void)!write(ready[1], &child, sizeof child);
+        pause();
+        _exit(0);
+    }
+    pid_t child = 0;
+    ASSERT_EQ(read(ready[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+    EXPECT_TRUE(TInstancePresence::IsHeldByAnyone());
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_FALSE(TInstancePresence::IsHeldByAnyone());
+    kill(child, SIGKILL);
 }
 
 TEST_F(Presence, OtherRuntimeFoldersDoNotSeeEachOther) {
