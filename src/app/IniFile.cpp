@@ -10,6 +10,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "Convert.h"
+#include "TextCompare.h"
+
 namespace zephyrine::app {
 
 namespace {
@@ -21,17 +24,6 @@ std::string Trim(const std::string& s) {
     while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
         --e;
     return s.substr(b, e - b);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool IsComment(const std::string& trimmed) {
@@ -84,11 +76,11 @@ std::optional<std::size_t> TIniFile::FindKey(const std::string& section,
     bool inSection = false;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         if (auto name = SectionName(lines_[i])) {
-            inSection = EqualNoCase(*name, section);
+            inSection = base::SameText(*name, section);
             continue;
         }
         if (!inSection) continue;
-        if (auto k = KeyName(lines_[i]); k && EqualNoCase(*k, key)) return i;
+        if (auto k = KeyName(lines_[i]); k && base::SameText(*k, key)) return i;
     }
     return std::nullopt;
 }
@@ -107,39 +99,16 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 }
 
 std::optional<int> TIniFile::ParseInteger(const std::string& text) {
-    std::string t = Trim(text);
+    const std::string t = Trim(text);
     if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
         // Hexadecimal: up to 32 bits, read as a signed 32-bit integer (0xFFFFFFFF is -1).
-        std::uint64_t v = 0;
-        for (std::size_t i = 2; i < t.size(); ++i) {
-            const char c = t[i];
-            int digit;
-            if (c >= '0' && c <= '9')
-                digit = c - '0';
-            else if (c >= 'a' && c <= 'f')
-                digit = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F')
-                digit = c - 'A' + 10;
-            else
-                return std::nullopt;
-            v = v * 16 + static_cast<std::uint64_t>(digit);
-            if (v > 0xFFFFFFFFull) return std::nullopt;
-        }
-        return static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(v)));
+        const auto v = base::DigitsValue(std::string_view(t).substr(2), 16, 0xFFFFFFFFu);
+        if (!v) return std::nullopt;
+        return static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(*v)));
     }
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
-    if (i == t.size()) return std::nullopt;
-    std::int64_t v = 0;
-    for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9') return std::nullopt;
-        v = v * 10 + (t[i] - '0');
-        if (v > 2147483648LL) return std::nullopt;
-    }
-    if (negative) v = -v;
-    if (v > 2147483647LL || v < -2147483648LL) return std::nullopt;
-    return static_cast<int>(v);
+    // Otherwise decimal only, with an optional sign.
+    if (t.find_first_of("$xX") != std::string::npos) return std::nullopt;
+    return base::TryStrToInt(t);
 }
 
 int TIniFile::ReadInteger(const std::string& section, const std::string& key,
@@ -161,7 +130,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         for (std::size_t j = 0; j < lines_.size(); ++j) {
             if (auto name = SectionName(lines_[j])) {
                 if (inSection) break;
-                inSection = EqualNoCase(*name, section);
+                inSection = base::SameText(*name, section);
                 if (inSection) insertAt = j + 1;
                 continue;
             }
