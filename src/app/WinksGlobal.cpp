@@ -3,6 +3,7 @@
 #include "Dispatch.h"
 #include "IniFile.h"
 #include "Process.h"
+#include "XdgFolders.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -76,18 +77,6 @@ void WriteFileOrThrow(const fs::path& path, const std::string& text) {
     if (!out) throw std::runtime_error("Cannot write " + path.string());
 }
 
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) return false;
-    std::stringstream dirs(path);
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        if (dir.empty()) continue;
-        if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 std::string PreviewBaseUrlFor(const std::string& contentRoot) {
@@ -143,10 +132,7 @@ int TGlobal::ReadCountFile(const std::string& path) {
 // ---- file association -------------------------------------------------------------------------
 
 std::string TGlobal::DataHome() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg != nullptr && xdg[0] == '/') return xdg;
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.local/share";
+    return base::XdgDataHome();
 }
 
 std::string TGlobal::DesktopEntryPath() {
@@ -208,8 +194,9 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
     WriteFileOrThrow(DesktopEntryPath(), desktop);
 
     // SHChangeNotify: refresh the caches of the two folders, when the tools are installed.
-    if (OnPath("update-mime-database")) RunAndWait({"update-mime-database", DataHome() + "/mime"});
-    if (OnPath("update-desktop-database")) {
+    if (!base::FindOnPath("update-mime-database").empty())
+        RunAndWait({"update-mime-database", DataHome() + "/mime"});
+    if (!base::FindOnPath("update-desktop-database").empty()) {
         RunAndWait({"update-desktop-database", DataHome() + "/applications"});
     }
 }
@@ -217,7 +204,7 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
 // ---- processes and files ----------------------------------------------------------------------
 
 int TGlobal::RunAndWait(const std::vector<std::string>& argv, int /*show*/) {
-    return platform::RunProcess(argv).ExitCode;
+    return base::RunProcess(argv).ExitCode;
 }
 
 void TGlobal::ClearFolder(const std::string& folder, const std::string& mask) {

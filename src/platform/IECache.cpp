@@ -7,21 +7,12 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "XdgFolders.h"
+
 namespace zephyrine::platform {
 
-namespace {
-
-std::string XdgFolder(const char* variable, const char* fallbackUnderHome) {
-    const char* value = std::getenv(variable);
-    if (value && value[0] == '/') return value;
-    const char* home = std::getenv("HOME");
-    return std::string(home && home[0] ? home : "/tmp") + "/" + fallbackUnderHome;
-}
-
-}  // namespace
-
 std::string TIECache::Folder() {
-    return XdgFolder("XDG_CACHE_HOME", ".cache") + "/messenger-content/";
+    return base::XdgCacheHome() + "/messenger-content/";
 }
 
 std::string TIECache::EntryPath(const std::string& url) {

@@ -2,6 +2,7 @@
 
 #include "IECache.h"
 #include "Process.h"
+#include "XdgFolders.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -30,13 +31,6 @@ constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kStallSeconds = 60;  // a transfer that moves no byte for this long is given up
 constexpr long kMaxRedirects = 5;
 
-std::string XdgDataHome() {
-    const char* value = std::getenv("XDG_DATA_HOME");
-    if (value && value[0] == '/') return value;
-    const char* home = std::getenv("HOME");
-    return std::string(home && home[0] ? home : "/tmp") + "/.local/share";
-}
-
 bool IsHttpUrl(const std::string& url) {
     std::string lower;
     for (char c : url.substr(0, 8))
@@ -58,19 +52,7 @@ bool IsHttpUrl(const std::string& url) {
 std::string FindCabextract() {
     const std::string beside = QCoreApplication::applicationDirPath().toStdString() + "/cabextract";
     if (access(beside.c_str(), X_OK) == 0) return beside;
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        const std::string dir = dirs.substr(start, end - start);
-        if (!dir.empty()) {
-            const std::string candidate = dir + "/cabextract";
-            if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-        start = end + 1;
-    }
-    return {};
+    return base::FindOnPath("cabextract");
 }
 
 void CurlGlobalInit() {
@@ -100,7 +82,7 @@ bool BeginsWithCabinetSignature(const std::string& path) {
 
 // Runs cabextract -q -d folder cabinet without a shell; empty on success, else why it failed.
 std::string Unpack(const std::string& tool, const std::string& folder, const std::string& cab) {
-    TProcessResult run = RunProcess({tool, "-q", "-d", folder, cab}, true);
+    base::TProcessResult run = base::RunProcess({tool, "-q", "-d", folder, cab}, true);
     if (!run.StartError.empty()) return "cannot start " + tool + ": " + run.StartError;
     if (run.ExitCode == 0) return {};
     std::string& message = run.ErrorOutput;
@@ -125,7 +107,7 @@ TMessengerContentInstaller::~TMessengerContentInstaller() {
 }
 
 std::string TMessengerContentInstaller::StoreFolder() {
-    return XdgDataHome() + "/messenger-content/";
+    return base::XdgDataHome() + "/messenger-content/";
 }
 
 std::string TMessengerContentInstaller::PackName(const std::string& url) {

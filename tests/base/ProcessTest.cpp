@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-using zephyrine::platform::RunProcess;
+using zephyrine::base::RunProcess;
 
 TEST(RunProcess, ExitCodesAndStartFailures) {
     EXPECT_EQ(RunProcess({"sh", "-c", "exit 7"}).ExitCode, 7);

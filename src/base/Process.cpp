@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 extern char** environ;
 
-namespace zephyrine::platform {
+namespace zephyrine::base {
 
 namespace {
 
@@ -90,4 +92,26 @@ TProcessResult RunProcess(const std::vector<std::string>& argv, bool captureErro
     return result;
 }
 
-}  // namespace zephyrine::platform
+std::string FindOnPath(const std::string& program) {
+    if (program.empty()) return {};
+    std::string path;
+    if (const char* variable = std::getenv("PATH")) {
+        path = variable;
+    } else {  // as the exec functions do: the system's default search path
+        path.resize(confstr(_CS_PATH, nullptr, 0));
+        confstr(_CS_PATH, path.data(), path.size());
+        path.resize(std::strlen(path.c_str()));
+    }
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const std::size_t colon = std::min(rest.find(':'), rest.size());
+        const std::string_view dir = rest.substr(0, colon);
+        rest.remove_prefix(std::min(colon + 1, rest.size()));
+        if (dir.empty()) continue;
+        std::string candidate = std::string(dir) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+}  // namespace zephyrine::base

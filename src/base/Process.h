@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace zephyrine::platform {
+namespace zephyrine::base {
 
 struct TProcessResult {
     // The exit status; 128 + the signal number for a child that was killed; -1 when the program
@@ -20,4 +20,9 @@ struct TProcessResult {
 // bounded size) comes back in ErrorOutput; otherwise it shares the caller's three streams.
 TProcessResult RunProcess(const std::vector<std::string>& argv, bool captureErrorOutput = false);
 
-}  // namespace zephyrine::platform
+// The full path of an executable program of that name in a folder of $PATH (searched in order;
+// empty entries skipped; the system's default path when PATH is unset), or "" when there is
+// none.
+std::string FindOnPath(const std::string& program);
+
+}  // namespace zephyrine::base
