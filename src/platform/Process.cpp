@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <sstream>
 
 extern char** environ;
 
@@ -88,6 +91,25 @@ TProcessResult RunProcess(const std::vector<std::string>& argv, bool captureErro
     else if (WIFSIGNALED(status))
         result.ExitCode = 128 + WTERMSIG(status);
     return result;
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return {};
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::string beside = (self.parent_path() / name).string();
+        if (access(beside.c_str(), X_OK) == 0) return beside;
+    }
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (dir.empty()) continue;
+        const std::string candidate = dir + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
 }
 
 }  // namespace zephyrine::platform

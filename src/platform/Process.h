@@ -20,4 +20,8 @@ struct TProcessResult {
 // bounded size) comes back in ErrorOutput; otherwise it shares the caller's three streams.
 TProcessResult RunProcess(const std::vector<std::string>& argv, bool captureErrorOutput = false);
 
+// The full path of a program: beside the running executable when one is there, else the first on
+// PATH; empty when there is none.
+std::string FindProgram(const std::string& name);
+
 }  // namespace zephyrine::platform
