@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the demo content folder that the demo content server serves: for every item of a
 # catalogue, its preview movie (SwfUrl) and its pack (DownloadUrl), a cabinet holding the movie
-# and a small content description.
+# and a small content description; and two sample content files to open with the program.
 # usage: make-demo-content.sh SWFWRITER CATALOGUE OUTDIR
 set -euo pipefail
 swfwriter=$1
@@ -32,4 +32,24 @@ grep -o '<[^>]*WinkName="[^"]*"[^>]*>' "$catalogue" | while read -r element; do
     rm -f "$out/$pack"
     (cd "$item" && gcab -c "$out/$pack" content.xml "$movie")
 done
+
+# A content file: an outer cabinet holding a description (.xml) and an inner pack with the movie.
+# The .mco is that cabinet as it is; the .mca lacks the first byte ("M") of its signature.
+content_file() {  # file name, colour
+    local file=$1 colour=$2
+    local base=${file%.*} dir="$work/content-$file"
+    mkdir -p "$dir/inner" "$dir/outer"
+    "$swfwriter" "$dir/inner/$base.swf" --colour "$colour" --size 60 --frames 48 --fps 24 \
+        --stage 433x312
+    (cd "$dir/inner" && gcab -c "$dir/outer/$base.cab" "$base.swf")
+    printf '<?xml version="1.0"?>\n<package type="wink" name="%s" file="%s.swf"/>\n' \
+        "$base" "$base" > "$dir/outer/$base.xml"
+    (cd "$dir/outer" && gcab -c "$dir/whole.cab" "$base.xml" "$base.cab")
+    case "$file" in
+        *.mca) tail -c +2 "$dir/whole.cab" > "$out/$file" ;;
+        *) cp "$dir/whole.cab" "$out/$file" ;;
+    esac
+}
+content_file demo-red.mca e02020
+content_file demo-blue.mco 2060e0
 touch "$out/.built"

@@ -41,13 +41,7 @@ void RaiseDescriptorLimit() {
 }
 
 void PrintEntry(const TTransactionLogEntry& entry) {
-    std::string line;
-    for (int column = 0; column < kLogColumnCount; ++column) {
-        if (column > 0) line += '\t';
-        line += entry.GetColumnText(column);
-    }
-    if (dynamic_cast<const TErrorTransaction*>(&entry)) line += '\t' + entry.GetDetailText();
-    line += '\n';
+    const std::string line = LogLine(entry) + '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }

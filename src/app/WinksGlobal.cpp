@@ -1,5 +1,6 @@
 #include "WinksGlobal.h"
 
+#include "Cabinet.h"
 #include "Dispatch.h"
 #include "IniFile.h"
 #include "Process.h"
@@ -30,20 +31,21 @@ namespace {
 
 constexpr const char* kSection = "Config";
 constexpr const char* kMimeType = "application/x-zephyrine";
+constexpr const char* kTempFolderPrefix = "zephyrine-";
+// CopyWithPrefix pauses this long once it is done, whatever happened.
+constexpr std::chrono::milliseconds kCopyPause{200};
+
+// The program's icon: a white "Z" on a blue rounded square, drawn without fonts.
+constexpr const char* kIconSvg =
+    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" height=\"48\" "
+    "viewBox=\"0 0 48 48\">\n"
+    "  <rect x=\"2\" y=\"2\" width=\"44\" height=\"44\" rx=\"9\" fill=\"#3060c0\"/>\n"
+    "  <path d=\"M13 12h22v5L20 31h15v5H13v-5l15-14H13z\" fill=\"#ffffff\"/>\n"
+    "</svg>\n";
 
 std::string WithSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder += '/';
     return folder;
-}
-
-// The extension from the last '.', upper-cased; "" when there is none.
-std::string UpperExtension(const std::string& name) {
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return {};
-    std::string ext = name.substr(dot);
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext;
 }
 
 // A desktop-entry Exec argument: double quotes, a backslash before '"', '`', '$' and '\\' inside
@@ -78,6 +80,16 @@ void WriteFileOrThrow(const fs::path& path, const std::string& text) {
 }
 
 }  // namespace
+
+std::string UpperFileExtension(const std::string& path) {
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return {};
+    std::string ext = name.substr(dot);
+    for (char& c : ext)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return ext;
+}
 
 std::string PreviewBaseUrlFor(const std::string& contentRoot) {
     return contentRoot + "/download/previewback/";
@@ -116,7 +128,8 @@ void TGlobal::LoadSettings() {
     CurrentWinks = ini.ReadInteger(kSection, "CurrentWinks", 0);
     SkinFile = ini.ReadString(kSection, "SkinFile", "MacOS.sui");
     const char* tmp = std::getenv("TMPDIR");
-    TempFolder = WithSlash(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp");
+    TempFolder = WithSlash(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + kTempFolderPrefix +
+                 std::to_string(geteuid()) + "/";
 }
 
 void TGlobal::SaveSettings() {
@@ -143,6 +156,10 @@ std::string TGlobal::MimePackagePath() {
     return DataHome() + "/mime/packages/zephyrine.xml";
 }
 
+std::string TGlobal::IconPath() {
+    return DataHome() + "/icons/hicolor/scalable/apps/zephyrine.svg";
+}
+
 void TGlobal::EnsureFileAssociation() {
     // The key opened "for full access without creating it": the entry is there and ours to
     // rewrite. One that exists but cannot be opened that way counts as missing.
@@ -162,11 +179,14 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
         "    <comment>" +
         server::HtmlEscape(description) +
         "</comment>\n"
+        "    <icon name=\"zephyrine\"/>\n"
         "    <glob pattern=\"*.mca\"/>\n"
         "    <glob pattern=\"*.mco\"/>\n"
         "  </mime-type>\n"
         "</mime-info>\n";
     WriteFileOrThrow(MimePackagePath(), mime);
+    // DefaultIcon: an image in the user's icon theme folder, named by its full path.
+    WriteFileOrThrow(IconPath(), kIconSvg);
 
     // Rows Zephyrine, DefaultIcon, Shell\Open and its Command: the desktop entry, written last,
     // so that a failure before it leaves the identifier missing and the next start tries again.
@@ -180,7 +200,7 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
         description +
         "\n"
         "Icon=" +
-        exe +
+        IconPath() +
         "\n"
         "Exec=" +
         QuoteExecArgument(exe) +
@@ -194,9 +214,9 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
     WriteFileOrThrow(DesktopEntryPath(), desktop);
 
     // SHChangeNotify: refresh the caches of the two folders, when the tools are installed.
-    if (!base::FindOnPath("update-mime-database").empty())
+    if (!base::FindProgram("update-mime-database").empty())
         RunAndWait({"update-mime-database", DataHome() + "/mime"});
-    if (!base::FindOnPath("update-desktop-database").empty()) {
+    if (!base::FindProgram("update-desktop-database").empty()) {
         RunAndWait({"update-desktop-database", DataHome() + "/applications"});
     }
 }
@@ -237,7 +257,7 @@ std::string TGlobal::FindPackFile(const std::string& folder) {
         std::error_code sec;
         if (it->symlink_status(sec).type() == fs::file_type::directory) continue;
         const std::string name = it->path().filename().string();
-        if (UpperExtension(name) == ".XML") continue;
+        if (UpperFileExtension(name) == ".XML") continue;
         result = name;
     }
     return result;
@@ -248,14 +268,19 @@ std::string TGlobal::FindSwfFile(const std::string& folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (UpperExtension(name) == ".SWF") result = name;
+        if (UpperFileExtension(name) == ".SWF") result = name;
     }
     return result;
 }
 
 bool TGlobal::CopyWithPrefix(const std::string& source, const std::string& destination) {
+    return CopyBehindPrefix(source, destination, TPrefixRule::Always, kCopyPause);
+}
+
+bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
+                      std::chrono::milliseconds pause) {
     bool ok = true;
-    std::string buffer = "M";
+    std::string buffer;
     // "Exclusive sharing": the source is opened and locked; another holder of the lock fails it.
     const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -271,6 +296,8 @@ bool TGlobal::CopyWithPrefix(const std::string& source, const std::string& desti
         }
     }
     if (ok) {
+        if (rule == TPrefixRule::Always || buffer.rfind(platform::kCabinetSignature, 0) != 0)
+            buffer.insert(buffer.begin(), kContentFilePrefix);
         std::error_code ec;
         const fs::path dst(destination);
         if (fs::exists(fs::symlink_status(dst, ec))) fs::remove(dst, ec);
@@ -280,7 +307,7 @@ bool TGlobal::CopyWithPrefix(const std::string& source, const std::string& desti
         out.flush();
         if (!out) ok = false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(pause);
     if (fd >= 0) close(fd);
     return ok;
 }

@@ -2,6 +2,7 @@
 // created by the program entry before the main window and alive until the process ends.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,20 @@ inline constexpr const char* kPackFolder = "msnpack/";
 std::string PreviewBaseUrlFor(const std::string& contentRoot);   // root + "/download/previewback/"
 std::string DownloadBaseUrlFor(const std::string& contentRoot);  // root + "/download/"
 
+// A content file (.mca) is a cabinet without this first byte of its signature.
+inline constexpr char kContentFilePrefix = 'M';
+
+// The copy behind CopyWithPrefix and the pack for the messenger: kContentFilePrefix followed by
+// the whole source (opened with an exclusive lock) replaces destination (deleted first, twice if
+// need be); then a pause, whatever happened. With UnlessCabinet the prefix is left out when the
+// source already begins with the cabinet signature. False when any step failed.
+enum class TPrefixRule { Always, UnlessCabinet };
+bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
+                      std::chrono::milliseconds pause);
+
+// The extension of a path's last component from its last '.', upper-cased; "" when none.
+std::string UpperFileExtension(const std::string& path);
+
 // The folder of the running executable, ending in "/".
 std::string ExecutableFolder();
 // The full path of the running executable.
@@ -29,12 +44,14 @@ class TGlobal {
     TGlobal(const std::string& appFolder, const std::string& contentRoot);
 
     // Fields.
-    std::string ConfigPath;      // AppFolder + "Config.ini"
-    std::string AppFolder;       // folder of the executable, always ending in "/"
-    int CurrentWinks = 0;        // Config/CurrentWinks
-    std::string SkinFile;        // Config/SkinFile, default "MacOS.sui"
-    std::string SkinPath;        // AppFolder + "Skins/" + SkinFile
-    std::string TempFolder;      // $TMPDIR or /tmp, ending in "/"
+    std::string ConfigPath;  // AppFolder + "Config.ini"
+    std::string AppFolder;   // folder of the executable, always ending in "/"
+    int CurrentWinks = 0;    // Config/CurrentWinks
+    std::string SkinFile;    // Config/SkinFile, default "MacOS.sui"
+    std::string SkinPath;    // AppFolder + "Skins/" + SkinFile
+    // The private per-user temporary folder, ending in "/": $TMPDIR (or /tmp) + "zephyrine-"
+    // + the user id. Made, and checked to be private, by whoever uses it.
+    std::string TempFolder;
     std::string PreviewBaseUrl;  // content root + "/download/previewback/"
 
     // Operations.
@@ -60,6 +77,8 @@ class TGlobal {
     static std::string DataHome();
     static std::string DesktopEntryPath();  // DataHome() + "/applications/zephyrine.desktop"
     static std::string MimePackagePath();   // DataHome() + "/mime/packages/zephyrine.xml"
+    // The program's icon in the user's icon theme folder, named by the desktop entry.
+    static std::string IconPath();  // DataHome() + "/icons/hicolor/scalable/apps/zephyrine.svg"
 };
 
 }  // namespace zephyrine::app

@@ -8,26 +8,48 @@
 #include "MessengerContentInstaller.h"
 #include "RemoteRoots.h"
 #include "Shell.h"
+#include "SvrLog.h"
 #include "WinksGlobal.h"
 #include "uMainForm.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
 
 using namespace zephyrine;
 
+// For tests: ZEPHYRINE_TRACE=stderr writes every status text, the preview's first frames and
+// the embedded server's log entries to standard error, one line each.
+bool Tracing() {
+    const char* trace = std::getenv("ZEPHYRINE_TRACE");
+    return trace != nullptr && std::strcmp(trace, "stderr") == 0;
+}
+
+void Trace(const std::string& kind, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", kind.c_str(), text.c_str());
+    std::fflush(stderr);
+}
+
 platform::TPlatform CreatePlatform() {
     platform::TPlatform p;
     p.MessageBox = platform::CreateMessageBox();
     p.Shell = std::make_unique<platform::TDesktopShell>();
     p.CreateFlash = [](QWidget* parent) {
-        return new platform::TLazyFlash(parent, platform::TFlashSettings{});
+        auto* flash = new platform::TLazyFlash(parent, platform::TFlashSettings{});
+        if (Tracing()) {
+            QObject::connect(flash, &platform::TLazyFlash::FirstFrameDrawn, flash,
+                             [flash] { Trace("FirstFrame", flash->Movie()); });
+        }
+        return flash;
     };
     p.CreateInstaller = [] { return std::make_unique<platform::TMessengerContentInstaller>(); };
     p.UrlCache = std::make_unique<platform::TIECache>();
+    if (Tracing()) p.OnStatusText = [](const std::string& text) { Trace("Status", text); };
     return p;
 }
 
@@ -51,6 +73,12 @@ int main(int argc, char** argv) {
     }
 
     app::TfrmMainForm window(Global, CreatePlatform(), roots, fileArgument);  // 5
+    if (Tracing()) {
+        // Entries are delivered through the event loop, so none is missed by assigning it now.
+        window.FServer->OnLogEntry = [](server::TCustomServerLog&,
+                                        std::unique_ptr<server::TTransactionLogEntry>& entry,
+                                        bool&) { Trace("ServerLog", server::LogLine(*entry)); };
+    }
     window.show();
     return application.exec();  // 6
 }

@@ -56,13 +56,15 @@ bool TApplicationEvents::eventFilter(QObject* receiver, QEvent* event) {
 // ---- creation ---------------------------------------------------------------------------------
 
 TfrmMainForm::TfrmMainForm(TGlobal& global, platform::TPlatform platform,
-                           platform::TRemoteRoots roots, std::string fileArgument, QWidget* parent)
+                           platform::TRemoteRoots roots, std::string fileArgument,
+                           std::uint16_t serverPort, QWidget* parent)
     : QMainWindow(parent),
       Global(global),
       Platform(std::move(platform)),
       Roots(std::move(roots)),
       DownloadBaseUrl(DownloadBaseUrlFor(Roots.ContentRoot)),
-      FileArgument(std::move(fileArgument)) {
+      FileArgument(std::move(fileArgument)),
+      ServerPort(serverPort) {
     createWindow();
     createActions();
     createStatusBar();
@@ -96,7 +98,8 @@ void TfrmMainForm::createWindow() {
     columns->setContentsMargins(0, 0, 0, 0);
     columns->setSpacing(0);
     setCentralWidget(central);
-    resize(618, 375);  // the client area: the frame is outside
+    resize(618, 375);      // the client area: the frame is outside
+    setAcceptDrops(true);  // content files dropped on the window
 }
 
 void TfrmMainForm::createActions() {
@@ -261,7 +264,7 @@ void TfrmMainForm::createServer() {
     FServer = std::make_unique<server::TCustomWebServer>([this](std::function<void()> call) {
         QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
     });
-    FServer->SetListenPort(server::kDefaultServerPort);
+    FServer->SetListenPort(ServerPort);
     FServer->SetDefaultTarget("");
     FServer->SetSearchFolders(Global.AppFolder + kPackFolder);
 }
@@ -277,7 +280,8 @@ void TfrmMainForm::hookApplicationEvents() {
 // A right-button press over the preview pane, or any widget inside it, is dropped so that the
 // player never opens a menu of its own; so is the context-menu request Qt makes of that press.
 // Everything else passes.
-bool TfrmMainForm::ApplicationEvents1Message(QObject* /*receiver*/, QEvent* event) {
+bool TfrmMainForm::ApplicationEvents1Message(QObject* receiver, QEvent* event) {
+    if (RouteContentFileDrag(receiver, event)) return true;
     if (event->type() == QEvent::MouseButtonPress) {
         if (static_cast<QMouseEvent*>(event)->button() != Qt::RightButton) return false;
     } else if (event->type() == QEvent::ContextMenu) {
@@ -298,8 +302,8 @@ void TfrmMainForm::createInstallQueues() {
 
 void TfrmMainForm::handleFileArgument() {
     if (FileArgument.empty()) return;
-    // Step 7 comes with the file install: UnpackAndPreview(FileArgument), then
-    // InstallFileThroughServer("", FileArgument).
+    UnpackAndPreview(FileArgument);
+    InstallFileThroughServer("", FileArgument);
 }
 
 // ---- The catalogue ----------------------------------------------------------------------------
@@ -326,6 +330,7 @@ void TfrmMainForm::ShowMessage(const std::string& text, TMsgIcon icon) {
 
 void TfrmMainForm::SetStatusText(const QString& text) {
     staOptStatePanel->setText(text);
+    if (Platform.OnStatusText) Platform.OnStatusText(text.toStdString());
 }
 
 QString TfrmMainForm::StatusText() const {

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTreeView>
@@ -47,8 +48,10 @@ class TfrmMainForm : public QMainWindow {
     Q_OBJECT
   public:
     // fileArgument: the first command-line argument ("" when none), handled by FormCreate step 7.
+    // serverPort: FServer's port (0: the system chooses one when it is activated).
     TfrmMainForm(TGlobal& global, platform::TPlatform platform, platform::TRemoteRoots roots,
-                 std::string fileArgument = {}, QWidget* parent = nullptr);
+                 std::string fileArgument = {},
+                 std::uint16_t serverPort = server::kDefaultServerPort, QWidget* parent = nullptr);
     ~TfrmMainForm() override;
 
     // The catalogue into the tree.
@@ -71,6 +74,16 @@ class TfrmMainForm : public QMainWindow {
     void actInstallExecute();
     void actInstallCheExecute();
     void MsnInstallerContentInstalled(std::int32_t lhrResult);
+
+    // Installing from a content file (.mca, .mco).
+    void UnpackAndPreview(const std::string& file);
+    void InstallFileThroughServer(const std::string& name, const std::string& file);
+    std::string PrepareLocalPack(const std::string& file);  // the pack's path, "" on failure
+    // The loopback URL of the pack the messenger fetches from FServer.
+    std::string LocalPackUrl() const;
+    // A content file dropped on the open window: the same unpack, preview and install, as one
+    // install command.
+    void OpenDroppedFile(const std::string& file);
 
     // Every message box of the window: through TPlatform::MessageBox, owner the window.
     void ShowMessage(const std::string& text, platform::TMsgIcon icon);
@@ -126,6 +139,7 @@ class TfrmMainForm : public QMainWindow {
     const platform::TRemoteRoots Roots;
     const std::string DownloadBaseUrl;  // content root + "/download/"
     const std::string FileArgument;
+    const std::uint16_t ServerPort;
 
   protected:
     void resizeEvent(QResizeEvent* event) override;  // FormResize
@@ -150,6 +164,10 @@ class TfrmMainForm : public QMainWindow {
     void handleFileArgument();
 
     bool ApplicationEvents1Message(QObject* receiver, QEvent* event);
+    // Drags over the window or any widget in it: content files are taken, the rest refused.
+    bool RouteContentFileDrag(QObject* receiver, QEvent* event);
+    std::string DroppedContentFile(const QMimeData* data) const;
+    void ActivateServer();
     void treWinksListMouseUp() {}  // does nothing
     void layoutButtonBar();
     void createEventBindings();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 extern char** environ;
@@ -112,6 +113,17 @@ std::string FindOnPath(const std::string& program) {
         if (access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return {};
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return {};
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::string beside = (self.parent_path() / name).string();
+        if (access(beside.c_str(), X_OK) == 0) return beside;
+    }
+    return FindOnPath(name);
 }
 
 }  // namespace zephyrine::base

@@ -25,4 +25,8 @@ TProcessResult RunProcess(const std::vector<std::string>& argv, bool captureErro
 // none.
 std::string FindOnPath(const std::string& program);
 
+// The full path of a program: beside the running executable when one is there, else the first on
+// PATH; empty when there is none.
+std::string FindProgram(const std::string& name);
+
 }  // namespace zephyrine::base

@@ -1,5 +1,7 @@
 #include "InstancePresence.h"
 
+#include "PrivateFolder.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,13 +16,6 @@ namespace {
 
 constexpr const char* kPresenceName = "Zephyrine.presence";
 
-// A folder of ours: a real directory (not a link), owned by this user, not writable by others.
-bool IsPrivateFolder(const std::string& dir) {
-    struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0) return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 022) == 0;
-}
-
 std::string RuntimeFolder() {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
     if (xdg != nullptr && xdg[0] == '/') {
@@ -29,8 +24,7 @@ std::string RuntimeFolder() {
         if (stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return dir;
     }
     std::string dir = "/tmp/zephyrine-" + std::to_string(geteuid());
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return IsPrivateFolder(dir) ? dir : std::string();
+    return EnsurePrivateFolder(dir) ? dir : std::string();
 }
 
 struct flock WholeFile(short type) {

@@ -1,10 +1,10 @@
 #include "MessengerContentInstaller.h"
 
+#include "Cabinet.h"
 #include "IECache.h"
 #include "Process.h"
 #include "XdgFolders.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 
 #include <curl/curl.h>
@@ -48,13 +48,6 @@ bool IsHttpUrl(const std::string& url) {
     return true;
 }
 
-// cabextract beside the executable if one is there, else from PATH; empty when there is none.
-std::string FindCabextract() {
-    const std::string beside = QCoreApplication::applicationDirPath().toStdString() + "/cabextract";
-    if (access(beside.c_str(), X_OK) == 0) return beside;
-    return base::FindOnPath("cabextract");
-}
-
 void CurlGlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -74,15 +67,9 @@ struct TFileHandle {
     }
 };
 
-bool BeginsWithCabinetSignature(const std::string& path) {
-    TFileHandle in{std::fopen(path.c_str(), "rb")};
-    char head[4] = {};
-    return in.file && std::fread(head, 1, 4, in.file) == 4 && std::memcmp(head, "MSCF", 4) == 0;
-}
-
 // Runs cabextract -q -d folder cabinet without a shell; empty on success, else why it failed.
 std::string Unpack(const std::string& tool, const std::string& folder, const std::string& cab) {
-    base::TProcessResult run = base::RunProcess({tool, "-q", "-d", folder, cab}, true);
+    base::TProcessResult run = base::RunProcess(UnpackCommand(tool, folder, cab), true);
     if (!run.StartError.empty()) return "cannot start " + tool + ": " + run.StartError;
     if (run.ExitCode == 0) return {};
     std::string& message = run.ErrorOutput;
@@ -133,7 +120,7 @@ void TMessengerContentInstaller::InstallFromUrl(const std::string& url) {
             throw std::runtime_error("The messenger content store cannot be created: " + folder +
                                      ": " + (ec ? ec.message() : "not a folder"));
     }
-    if (FindCabextract().empty())
+    if (base::FindProgram(kCabinetTool).empty())
         throw std::runtime_error(
             "The messenger content installer cannot unpack packs: cabextract is not installed.");
     {
@@ -242,7 +229,7 @@ TMessengerContentInstaller::TOutcome TMessengerContentInstaller::Install(const s
         return {kHrNotACabinet, url + ": the pack is not a cabinet"};
     }
 
-    const std::string tool = FindCabextract();
+    const std::string tool = base::FindProgram(kCabinetTool);
     if (tool.empty()) return {kHrUnpackFailed, "cabextract is not installed"};
     const std::string store = StoreFolder();
     const std::string name = PackName(url);

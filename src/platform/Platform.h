@@ -62,6 +62,8 @@ struct TPlatform {
     std::function<TFlashControl*(QWidget* parent)> CreateFlash;  // parent owns the widget
     std::function<std::unique_ptr<IMessengerContentInstaller>()> CreateInstaller;  // first use
     std::unique_ptr<IUrlCache> UrlCache;
+    // Told every status text as the window shows it (a trace for tests); may be empty.
+    std::function<void(const std::string& text)> OnStatusText;
 };
 
 // The two remote hosts, roots without a trailing "/" (e.g. "http://127.0.0.1:21888").

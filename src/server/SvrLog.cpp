@@ -37,6 +37,16 @@ std::uint32_t CurrentThreadID() {
 
 TTransactionLogEntry::TTransactionLogEntry() : Time(NowLocal()), ThreadID(CurrentThreadID()) {}
 
+std::string LogLine(const TTransactionLogEntry& entry) {
+    std::string line;
+    for (int column = 0; column < kLogColumnCount; ++column) {
+        if (column > 0) line += '\t';
+        line += entry.GetColumnText(column);
+    }
+    if (dynamic_cast<const TErrorTransaction*>(&entry)) line += '\t' + entry.GetDetailText();
+    return line;
+}
+
 std::string TTransactionLogEntry::GetColumnText(int column) const {
     switch (column) {
         case column::kEvent:

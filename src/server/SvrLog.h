@@ -98,6 +98,10 @@ class TErrorTransaction final : public TTransactionLogEntry {
     std::int32_t ErrorCode;
 };
 
+// One entry as a line: columns 0 to 8 separated by TAB, an error entry's detail text after one
+// more TAB, no line end.
+std::string LogLine(const TTransactionLogEntry& entry);
+
 class TCustomServerLog;
 
 // Hands a call to the thread that owns the log (a queued Qt call in the program, a plain queue

@@ -27,7 +27,7 @@ TEST(TGlobal, CreationWithoutConfigIni) {
     EXPECT_EQ(global.CurrentWinks, 0);
     EXPECT_EQ(global.SkinFile, "MacOS.sui");
     EXPECT_EQ(global.SkinPath, dir.Folder() + "Skins/MacOS.sui");
-    EXPECT_EQ(global.TempFolder, "/var/tmp/");
+    EXPECT_EQ(global.TempFolder, "/var/tmp/zephyrine-" + std::to_string(geteuid()) + "/");
     EXPECT_EQ(global.PreviewBaseUrl, "http://content.test/download/previewback/");
     EXPECT_FALSE(fs::exists(global.ConfigPath));  // never created at start
     EXPECT_TRUE(fs::is_empty(dir.Path()));
@@ -36,7 +36,8 @@ TEST(TGlobal, CreationWithoutConfigIni) {
 TEST(TGlobal, TempFolderDefaultsToTmp) {
     TTempDir dir;
     unsetenv("TMPDIR");
-    EXPECT_EQ(TGlobal(dir.Folder(), "").TempFolder, "/tmp/");
+    EXPECT_EQ(TGlobal(dir.Folder(), "").TempFolder,
+              "/tmp/zephyrine-" + std::to_string(geteuid()) + "/");
 }
 
 TEST(TGlobal, BaseUrls) {
@@ -227,6 +228,17 @@ TEST(FileRoutines, CopyWithPrefixReplacesTheDestination) {
     EXPECT_EQ(ReadFile(dir / "out.cab"), "M" + content);
 }
 
+TEST(FileRoutines, PackPrefixOnlyWithoutTheCabinetSignature) {
+    TTempDir dir;
+    for (const std::string content : {"SCF\1\2", "MSCF\1\2", "", "MSC"}) {
+        WriteFile(dir / "in", content);
+        EXPECT_TRUE(zephyrine::app::CopyBehindPrefix(dir / "in", dir / "out",
+                                                     zephyrine::app::TPrefixRule::UnlessCabinet,
+                                                     std::chrono::milliseconds(0)));
+        EXPECT_EQ(ReadFile(dir / "out"), content.rfind("MSCF", 0) == 0 ? content : "M" + content);
+    }
+}
+
 TEST(FileRoutines, CopyWithPrefixFailures) {
     TTempDir dir;
     EXPECT_FALSE(TGlobal::CopyWithPrefix(dir / "missing.mca", dir / "out.cab"));
@@ -252,6 +264,10 @@ TEST(FileAssociation, WrittenOnceUnderXdgDataHomeAndNeverRewritten) {
     EXPECT_NE(entry.find("Exec=\"" + zephyrine::app::ExecutablePath() + "\" %f\n"),
               std::string::npos);
     EXPECT_NE(entry.find("MimeType=application/x-zephyrine;\n"), std::string::npos);
+    EXPECT_NE(entry.find("Icon=" + dir / "data/icons/hicolor/scalable/apps/zephyrine.svg\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "data/icons/hicolor/scalable/apps/zephyrine.svg").rfind("<svg ", 0),
+              0u);
     const std::string package = ReadFile(mime);
     EXPECT_NE(package.find("<glob pattern=\"*.mca\"/>"), std::string::npos);
     EXPECT_NE(package.find("<glob pattern=\"*.mco\"/>"), std::string::npos);

@@ -53,6 +53,18 @@ inline int Run(const std::vector<std::string>& args, const std::string& cwd = {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A cabinet made by gcab from files given as {name, content}; names may hold folders ("a/b").
+inline bool MakeCabinet(const std::string& path,
+                        const std::vector<std::pair<std::string, std::string>>& files) {
+    TTempFolder work;
+    std::vector<std::string> args = {"gcab", "-c", path};
+    for (const auto& [name, content] : files) {
+        WriteFile(work / name, content);
+        args.push_back(name);
+    }
+    return Run(args, work.Path().string()) == 0;
+}
+
 // python3 -m http.server serving a folder on 127.0.0.1; the port is chosen by the system and
 // read from the server's first line. Stopped on destruction.
 class TLocalHttpServer {

@@ -1,0 +1,13 @@
+// Folders private to the user: a real folder (never a symbolic link) that this user owns and that
+// no other user may enter.
+#pragma once
+
+#include <string>
+
+namespace zephyrine::platform {
+
+bool IsPrivateFolder(const std::string& folder);
+// Makes the folder (mode 0700) when it is missing; true when it is then private.
+bool EnsurePrivateFolder(const std::string& folder);
+
+}  // namespace zephyrine::platform

@@ -1,0 +1,344 @@
+// Installing from a content file in the window, offscreen: cabinets made by gcab and unpacked by
+// cabextract, the real embedded server on a port the system picks, and the real installer
+// stand-in fetching the pack from it over TCP. The preview records the movies it is given.
+#include "../platform/LocalHttpServer.h"
+#include "IECache.h"
+#include "MessengerContentInstaller.h"
+#include "TestSupport.h"
+
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QMimeData>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+using namespace zephyrine;
+using mediatest::MakeCabinet;
+using test::ReadFile;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kInstallTimeoutMs = 30000;
+
+class TRecordingFlash : public platform::TFlashControl {
+  public:
+    using TFlashControl::TFlashControl;
+    void SetMovie(const std::string& movie) override { movie_ = movie; }
+    std::string Movie() const override { return movie_; }
+    void Play() override { played.push_back(movie_); }
+    std::vector<std::string> played;
+
+  private:
+    std::string movie_;
+};
+
+// The real URL cache and installer, with what they were asked and answered.
+struct TRecord {
+    std::vector<std::string> deleted, handedOver;
+    std::vector<std::int32_t> results;
+};
+
+class TRecordingCache : public platform::TIECache {
+  public:
+    explicit TRecordingCache(std::shared_ptr<TRecord> r) : r_(std::move(r)) {}
+    std::uint32_t DeleteUrlCacheEntry(const std::string& url) override {
+        r_->deleted.push_back(url);
+        return TIECache::DeleteUrlCacheEntry(url);
+    }
+
+  private:
+    std::shared_ptr<TRecord> r_;
+};
+
+class TRecordingInstaller : public platform::IMessengerContentInstaller {
+  public:
+    explicit TRecordingInstaller(std::shared_ptr<TRecord> r) : r_(std::move(r)) {
+        real_.OnContentInstalled = [this](std::int32_t hr) {
+            r_->results.push_back(hr);
+            if (OnContentInstalled) OnContentInstalled(hr);
+        };
+    }
+    void InstallFromUrl(const std::string& url) override {
+        r_->handedOver.push_back(url);
+        real_.InstallFromUrl(url);
+    }
+
+  private:
+    std::shared_ptr<TRecord> r_;
+    platform::TMessengerContentInstaller real_;
+};
+
+class MainFormFileTest : public ::testing::Test {
+  protected:
+    MainFormFileTest()
+        : data("XDG_DATA_HOME", dir / "data"),
+          cache("XDG_CACHE_HOME", dir / "cache"),
+          runtime("XDG_RUNTIME_DIR", dir.Folder()),
+          tmp("TMPDIR", dir / "tmp") {
+        test::EnsureApp();
+        fs::create_directories(dir / "tmp");
+        WriteFile(dir / "app/WinksList.dat", test::Catalogue({{"Love", 1}}));
+        global = std::make_unique<app::TGlobal>(dir / "app", "http://content.test");
+    }
+
+    // A content file: an outer cabinet of the given files, and, unless packFiles is empty, the
+    // inner pack "pack.cab" holding them. An .mca lacks the first byte.
+    std::string ContentFile(const std::string& name,
+                            std::vector<std::pair<std::string, std::string>> outer,
+                            const std::vector<std::pair<std::string, std::string>>& packFiles) {
+        if (!packFiles.empty()) {
+            EXPECT_TRUE(MakeCabinet(dir / "pack.cab", packFiles));
+            outer.push_back({"pack.cab", ReadFile(dir / "pack.cab")});
+        }
+        EXPECT_TRUE(MakeCabinet(dir / "outer.cab", outer));
+        const std::string whole = ReadFile(dir / "outer.cab");
+        WriteFile(dir / name, app::UpperFileExtension(name) == ".MCA" ? whole.substr(1) : whole);
+        return dir / name;
+    }
+    std::string Mco() { return ContentFile("x.mco", {{"wink.xml", "<wink/>"}}, kMovie); }
+
+    std::unique_ptr<app::TfrmMainForm> Create(const std::string& file = {},
+                                              std::uint16_t port = 0) {
+        platform::TPlatform p;
+        p.MessageBox = std::make_unique<test::TRecordingMessageBox>(messages);
+        p.CreateFlash = [this](QWidget* parent) { return flash = new TRecordingFlash(parent); };
+        p.UrlCache = std::make_unique<TRecordingCache>(record);
+        p.CreateInstaller = [this] { return std::make_unique<TRecordingInstaller>(record); };
+        return std::make_unique<app::TfrmMainForm>(
+            *global, std::move(p), platform::TRemoteRoots{"http://c.test", "http://k.test"}, file,
+            port);
+    }
+
+    // Runs the event loop until the installer has answered count times.
+    bool WaitForResults(std::size_t count) {
+        QElapsedTimer t;
+        t.start();
+        while (record->results.size() < count && t.elapsed() < kInstallTimeoutMs)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QApplication::processEvents();
+        return record->results.size() >= count;
+    }
+
+    std::string Work() const { return global->TempFolder + "~MSNContent/"; }
+    std::string Stored(const std::string& name) const {
+        return platform::TMessengerContentInstaller::StoreFolder() + "temppack11/" + name;
+    }
+
+    const std::vector<std::pair<std::string, std::string>> kMovie = {{"wink.swf", "FWS movie"}};
+    test::TTempDir dir;
+    test::TScopedEnv data, cache, runtime, tmp;
+    std::unique_ptr<app::TGlobal> global;
+    std::shared_ptr<std::vector<test::TShownMessage>> messages =
+        std::make_shared<std::vector<test::TShownMessage>>();
+    std::shared_ptr<TRecord> record = std::make_shared<TRecord>();
+    TRecordingFlash* flash = nullptr;
+};
+
+TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
+    const std::string file = ContentFile("X.mca", {{"wink.xml", "<wink/>"}}, kMovie);
+    auto window = Create(file);
+    std::vector<std::string> log;
+    window->FServer->OnLogEntry = [&](auto&, auto& entry, bool&) {
+        log.push_back(server::LogLine(*entry));
+    };
+    const std::string whole = "M" + ReadFile(file);
+    EXPECT_EQ(ReadFile(dir / "app/msnpack/temp.cab"), whole);
+    EXPECT_EQ(ReadFile(dir / "app/msnpack/temppack11.cab"), whole);
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "wink.swf"});
+    EXPECT_EQ(ReadFile(Work() + "wink.swf"), "FWS movie");
+    EXPECT_FALSE(fs::exists(Work() + "wink.xml")) << "the .XML files go before the second run";
+    EXPECT_EQ(window->StatusText(), " Installing..");
+    ASSERT_TRUE(window->FServer->Listening());
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(window->FServer->ServingPort()) + "/temppack11.cab";
+    EXPECT_EQ(record->deleted, std::vector<std::string>{url});
+    EXPECT_EQ(record->handedOver, std::vector<std::string>{url});
+
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(record->results[0], 0);
+    EXPECT_EQ(window->StatusText(), " installed successfully.");
+    EXPECT_EQ(ReadFile(Stored("wink.xml")), "<wink/>");
+    EXPECT_TRUE(fs::exists(Stored("pack.cab")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].rfind("GET\t", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find("\t/temppack11.cab\t"), std::string::npos) << log[0];
+    EXPECT_TRUE(messages->empty());
+    EXPECT_TRUE(window->FServer->Listening()) << "the server stays on";
+}
+
+TEST_F(MainFormFileTest, McoIsUnpackedDirectlyAndHandedOverWhole) {
+    const std::string file = ContentFile("X.MCO", {{"a.xml", "<a/>"}}, kMovie);
+    auto window = Create(file);
+    EXPECT_FALSE(fs::exists(dir / "app/msnpack/temp.cab"));
+    EXPECT_EQ(ReadFile(dir / "app/msnpack/temppack11.cab"), ReadFile(file));
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "wink.swf"});
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(record->results[0], 0) << "a whole cabinet behind an extra M installs nowhere";
+    EXPECT_EQ(window->StatusText(), " installed successfully.");
+}
+
+TEST_F(MainFormFileTest, OuterCabinetOfOnlyXmlFilesInstallsWithoutPreview) {
+    auto window = Create(ContentFile("x.mca", {{"a.xml", "<a/>"}, {"B.XML", "<b/>"}}, {}));
+    EXPECT_TRUE(flash->played.empty());
+    EXPECT_TRUE(fs::exists(Work() + "a.xml")) << "no second run, so nothing deleted";
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(window->StatusText(), " installed successfully.");
+    EXPECT_EQ(ReadFile(Stored("B.XML")), "<b/>");
+}
+
+TEST_F(MainFormFileTest, LeftoverWorkFolderIsEmptiedAndTheLastPackEnumeratedIsTaken) {
+    auto window = Create();
+    ASSERT_TRUE(MakeCabinet(dir / "one.cab", {{"one.swf", "FWS 1"}}));
+    ASSERT_TRUE(MakeCabinet(dir / "two.cab", {{"two.swf", "FWS 2"}}));
+    const std::string file = ContentFile("x.mco",
+                                         {{"c.xml", "<c/>"},
+                                          {"one.cab", ReadFile(dir / "one.cab")},
+                                          {"two.cab", ReadFile(dir / "two.cab")}},
+                                         {});
+    fs::create_directories(Work());
+    fs::permissions(global->TempFolder, fs::perms::owner_all);
+    WriteFile(Work() + "old.swf", "FWS old");
+    WriteFile(Work() + "old/stale.cab", "x");
+    window->UnpackAndPreview(file);
+    EXPECT_FALSE(fs::exists(Work() + "old.swf"));
+    EXPECT_FALSE(fs::exists(Work() + "old"));
+    std::string last;
+    for (const auto& entry : fs::directory_iterator(Work()))
+        if (entry.path().extension() == ".cab") last = entry.path().stem().string();
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + last + ".swf"});
+    EXPECT_FALSE(fs::exists(Work() + (last == "one" ? "two" : "one") + ".swf"));
+}
+
+TEST_F(MainFormFileTest, NamesOutsideTheWorkFolderAreRefused) {
+    // gcab stores neither "../" nor a leading "/": the names are written in afterwards.
+    ASSERT_TRUE(
+        MakeCabinet(dir / "pack.cab", {{"XX/escape.txt", "out"}, {"Xescape-abs.txt", "abs"}}));
+    std::string pack = ReadFile(dir / "pack.cab");
+    pack.replace(pack.find("XX\\escape.txt"), 2, "..");
+    pack.replace(pack.find("Xescape-abs.txt"), 1, "/");
+    const std::string file = ContentFile("x.mco", {{"a.xml", "<a/>"}, {"pack.cab", pack}}, {});
+    auto window = Create();
+    window->UnpackAndPreview(file);
+    EXPECT_EQ(window->StatusText(),
+              "The content file names a file outside its folder: ..\\escape.txt");
+    EXPECT_FALSE(fs::exists(global->TempFolder + "escape.txt"));
+    EXPECT_FALSE(fs::exists(Work() + "xx"));  // cabextract's own renaming never ran
+    EXPECT_FALSE(fs::exists("/escape-abs.txt"));
+    EXPECT_TRUE(flash->played.empty());
+}
+
+TEST_F(MainFormFileTest, TempFolderThatIsNotPrivateIsNeverUsed) {
+    const std::string temp = global->TempFolder.substr(0, global->TempFolder.size() - 1);
+    const std::string other = dir / "other";
+    const std::function<void()> setups[] = {
+        [&] { fs::create_directory_symlink(other, temp); },
+        [&] { fs::create_directory(temp), chmod(temp.c_str(), 0755); },
+        [&] {
+            fs::create_directory(temp), chmod(temp.c_str(), 0700), chown(temp.c_str(), 4242, 4242);
+        },
+    };
+    const std::string file = Mco();
+    for (std::size_t i = 0; i < std::size(setups); ++i) {
+        if (i == 2 && geteuid() != 0) continue;  // only root can give a folder away
+        fs::remove_all(temp);
+        fs::create_directories(other);
+        setups[i]();
+        auto window = Create();
+        window->UnpackAndPreview(file);
+        EXPECT_EQ(window->StatusText().toStdString(), "The temporary folder " + global->TempFolder +
+                                                          " is not a folder of this user's own.")
+            << i;
+        EXPECT_TRUE(flash->played.empty()) << i;
+        EXPECT_TRUE(fs::is_empty(other)) << i;
+        EXPECT_FALSE(fs::exists(temp + "/~MSNContent")) << i;
+    }
+}
+
+TEST_F(MainFormFileTest, PortTakenGoesToTheMessageBoxAndTheWindowOpens) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t length = sizeof a;
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(s, 1), 0);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    auto window = Create(Mco(), ntohs(a.sin_port));
+    close(s);
+    EXPECT_EQ(flash->played.size(), 1u) << "the unpack runs before";
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_EQ((*messages)[0].Icon, platform::TMsgIcon::Error);
+    EXPECT_NE((*messages)[0].Text.find("bind"), std::string::npos) << (*messages)[0].Text;
+    EXPECT_FALSE(window->FServer->Listening());
+    EXPECT_TRUE(record->handedOver.empty());
+    window->show();
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainFormFileTest, CorruptMissingAndUnunpackableFiles) {
+    WriteFile(dir / "bad.mca", "this is no cabinet at all");
+    auto corrupt = Create(dir / "bad.mca");
+    EXPECT_TRUE(flash->played.empty());
+    EXPECT_TRUE(messages->empty());
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(record->results[0], platform::kHrNotACabinet);
+    EXPECT_EQ(corrupt->StatusText(), " Installing..") << "a failed install only enables again";
+
+    // A file that cannot be read never hands over what an earlier run left in the pack folder.
+    for (const std::string missing : {"gone.mca", "gone.mco"}) {
+        messages->clear();
+        auto window = Create(dir / missing);
+        ASSERT_EQ(messages->size(), 1u);
+        EXPECT_EQ((*messages)[0].Text, "The content file cannot be read: " + dir / missing);
+        EXPECT_EQ(record->handedOver.size(), 1u);
+    }
+
+    // No cabinet tool: nothing is unpacked, and the installer refuses the hand-over.
+    const std::string file = Mco();
+    test::TScopedEnv path("PATH", dir / "empty");
+    messages->clear();
+    auto window = Create(file);
+    EXPECT_TRUE(flash->played.empty());
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_NE((*messages)[0].Text.find("cabextract"), std::string::npos);
+}
+
+TEST_F(MainFormFileTest, DroppedContentFileIsUnpackedPreviewedAndInstalled) {
+    auto window = Create();
+    window->show();
+    window->FQueueMode = true;  // left from an earlier Install Checked run
+    const auto drag = [&](const std::string& file, QWidget* onto, QEvent::Type type) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+        QDropEvent* event =
+            type == QEvent::DragEnter
+                ? new QDragEnterEvent({20, 20}, Qt::CopyAction, &mime, Qt::LeftButton, {})
+                : new QDropEvent(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(onto, event);
+        const bool accepted = event->isAccepted();
+        delete event;
+        return accepted;
+    };
+    WriteFile(dir / "notes.txt", "x");
+    EXPECT_FALSE(drag(dir / "notes.txt", window.get(), QEvent::DragEnter));
+    const std::string file = Mco();
+    EXPECT_TRUE(drag(file, window->flsPreview, QEvent::DragEnter));
+    EXPECT_TRUE(drag(file, window->flsPreview, QEvent::Drop));
+    QApplication::processEvents();
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "wink.swf"});
+    EXPECT_FALSE(window->actUpgrade->isEnabled()) << "an install is under way";
+    EXPECT_FALSE(drag(file, window.get(), QEvent::DragEnter)) << "one install at a time";
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(window->StatusText(), " installed successfully.");
+    EXPECT_TRUE(window->actUpgrade->isEnabled());
+    EXPECT_TRUE(fs::exists(Stored("wink.xml")));
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#include "Cabinet.h"
+#include "LocalHttpServer.h"
+
+#include <gtest/gtest.h>
+
+using namespace zephyrine::platform;
+using zephyrine::mediatest::MakeCabinet;
+using zephyrine::test::ReadFile;
+using zephyrine::test::TTempDir;
+using zephyrine::test::WriteFile;
+
+TEST(Cabinet, UnpackCommand) {
+    EXPECT_EQ(
+        UnpackCommand("/usr/bin/cabextract", "/tmp/w/", "/a b/x.cab"),
+        (std::vector<std::string>{"/usr/bin/cabextract", "-q", "-d", "/tmp/w/", "/a b/x.cab"}));
+}
+
+TEST(Cabinet, FileNamesAsStoredAndUnreadableCabinets) {
+    TTempDir dir;
+    ASSERT_TRUE(MakeCabinet(dir / "x.cab", {{"a.xml", "<a/>"}, {"sub/Movie.swf", "FWS"}}));
+    EXPECT_EQ(CabinetFileNames(dir / "x.cab"),
+              (std::vector<std::string>{"a.xml", "sub\\Movie.swf"}));
+    EXPECT_TRUE(BeginsWithCabinetSignature(dir / "x.cab"));
+    // Cut anywhere before the end of its file table, it is no readable cabinet.
+    const std::string whole = ReadFile(dir / "x.cab");
+    const std::size_t tableEnd = whole.find("sub\\Movie.swf") + 14;
+    for (std::size_t n = 0; n < tableEnd; ++n) {
+        WriteFile(dir / "cut.cab", whole.substr(0, n));
+        EXPECT_EQ(CabinetFileNames(dir / "cut.cab"), std::nullopt) << n;
+    }
+    WriteFile(dir / "cut.cab", "SCF" + whole.substr(4));  // an .mca as it is
+    EXPECT_EQ(CabinetFileNames(dir / "cut.cab"), std::nullopt);
+    EXPECT_FALSE(BeginsWithCabinetSignature(dir / "cut.cab"));
+    EXPECT_EQ(CabinetFileNames(dir / "missing.cab"), std::nullopt);
+}
+
+TEST(Cabinet, EscapingNames) {
+    const struct {
+        const char* name;
+        bool escaping;
+    } cases[] = {
+        {"a.xml", false},
+        {"sub\\b.swf", false},
+        {"a..b/c", false},
+        {"..", true},
+        {"..\\x", true},
+        {"../x", true},
+        {"a\\..\\..\\x", true},
+        {"a/../x", true},
+        {"\\abs", true},
+        {"/etc/passwd", true},
+        {"", true},
+        {"sub/..", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsEscapingName(c.name), c.escaping) << c.name;
+}
