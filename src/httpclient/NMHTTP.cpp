@@ -142,6 +142,13 @@ std::string TExStringList::Text() const {
 }
 
 void TNMHTTP::Get(const std::string& url) {
+    // A request started from the pump of one under way would take over its socket.
+    if (busy_) throw ESockError("Already connected");
+    busy_ = true;
+    struct TIdle {
+        bool& busy;
+        ~TIdle() { busy = false; }
+    } idle{busy_};
     requestKind_ = CmdGET;
     url_ = url;
     RunTransaction();

@@ -97,7 +97,8 @@ class TNMHTTP : public TPowersock {
     std::function<void()> OnAuthenticationNeeded;
 
     // Fetches url; returns once the reply is stored and the connection closed, also for an
-    // error status. Raises on every failure, after the connection has been closed.
+    // error status. Raises on every failure, after the connection has been closed. A Get
+    // started while one runs (from the pump) raises "Already connected".
     virtual void Get(const std::string& url);
     // Also ends a name lookup under way.
     void Abort() override;
@@ -125,6 +126,7 @@ class TNMHTTP : public TPowersock {
   private:
     void AppendHeaderLine(const std::string& line, server::TStream* file);
 
+    bool busy_ = false;  // a Get is under way
     TCmdType requestKind_ = CmdGET;
     std::string url_;
     std::string requestPath_;

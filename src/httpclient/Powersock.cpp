@@ -112,7 +112,10 @@ TPowersock::TWaitEnd TPowersock::Wait(short events, const bool* flag) {
 void TPowersock::TimerOn() {
     ReportStatus(kLevelDetail, "Timer On");
     timedOut_ = false;
-    timer_.SetInterval(TimeOut > 0 ? static_cast<unsigned>(TimeOut) : IdleLimit);
+    // Enabling restarts the timer, so an unchanged interval is not assigned again: TimerOn runs
+    // once per block received.
+    const unsigned interval = TimeOut > 0 ? static_cast<unsigned>(TimeOut) : IdleLimit;
+    if (timer_.Interval() != interval) timer_.SetInterval(interval);
     timer_.SetEnabled(true);
 }
 

@@ -35,14 +35,14 @@ void TThreadTimer::UpdateTimer() {
         fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         if (fd_ < 0) throw std::runtime_error("No Timer");
     }
-    itimerspec spec{};
+    itimerspec when{};
     if (run) {
-        spec.it_value.tv_sec = interval_ / 1000;
-        spec.it_value.tv_nsec = static_cast<long>(interval_ % 1000) * 1000000;
-        spec.it_interval = spec.it_value;
+        when.it_value.tv_sec = interval_ / 1000;
+        when.it_value.tv_nsec = static_cast<long>(interval_ % 1000) * 1000000;
+        when.it_interval = when.it_value;
     }
     // Setting a new time also drops a tick that is due but not yet taken.
-    if (::timerfd_settime(fd_, 0, &spec, nullptr) != 0 && run) throw std::runtime_error("No Timer");
+    if (::timerfd_settime(fd_, 0, &when, nullptr) != 0 && run) throw std::runtime_error("No Timer");
 }
 
 void TThreadTimer::Service() {

@@ -14,16 +14,6 @@ using zephyrine::test::TTempDir;
 
 namespace {
 
-template <typename E, typename F>
-std::string Raised(F f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return {};
-}
-
 const std::string kAccept =
     "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
     "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
@@ -304,10 +294,13 @@ TEST(NMHTTP, PumpRunsWhileASlowReplyArrivesAndMayAbort) {
     EXPECT_GE(pumped, 10);
     EXPECT_EQ(progress, (std::vector<std::pair<long long, long long>>{{4, 8}, {8, 8}}));
 
+    std::string nested;
     http.Pump = [&] {
-        if (++pumped == 20) http.Abort();
+        if (++pumped == 10) nested = Raised<ESockError>([&] { http.Get(server.Url()); });
+        if (pumped == 20) http.Abort();
     };
     pumped = 0;
     EXPECT_EQ(Raised<EAbortError>([&] { http.Get(server.Url()); }), "Socket readln aborted");
+    EXPECT_EQ(nested, "Already connected");
     EXPECT_FALSE(http.Connected());
 }

@@ -1,5 +1,5 @@
-// A loopback TCP server for the client tests: each connection it accepts plays the next script
-// (the last one again once they are used up), and every byte it receives is recorded.
+// For the client tests: a loopback TCP server whose connections each play the next script (the
+// last one again once they are used up) and record every byte they receive.
 #pragma once
 
 #include <arpa/inet.h>
@@ -50,6 +50,17 @@ inline TStep Reset() {
 // Reads the request, answers with reply and closes.
 inline TScript Reply(std::string reply) {
     return {ReadRequest(), Send(std::move(reply))};
+}
+
+// The message of the E that f raises; empty when it returns.
+template <typename E, typename F>
+std::string Raised(F f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return {};
 }
 
 class TScriptedServer {
