@@ -225,7 +225,7 @@ TEST(NMHTTP, HeaderSplitAtEveryOffsetAndAByteASegment) {
 TEST(NMHTTP, ErrorPageStoredInFileModes) {
     TTempDir dir;
     const std::string head = "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\n";
-    TScriptedServer server({Reply(head + "not found")});
+    TScriptedServer server({Reply(head + "not found"), Reply("HTTP/1.0 401 No\r\n\r\nwho?")});
     TNMHTTP http;
     http.InputFileMode = http.OutputFileMode = true;
     http.Body = dir / "page.html";
@@ -237,6 +237,12 @@ TEST(NMHTTP, ErrorPageStoredInFileModes) {
     EXPECT_EQ(failures, std::vector<int>{CmdGET});
     EXPECT_EQ(ReadFile(dir / "page.html"), "not found");
     EXPECT_EQ(ReadFile(dir / "head.txt"), head);
+    int asked = 0;
+    http.OnAuthenticationNeeded = [&] { ++asked; };
+    http.Get(server.Url("/private"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(failures.size(), 2u);
+    EXPECT_EQ(ReadFile(dir / "page.html"), "who?");
 }
 
 TEST(NMHTTP, BrokenTransfersRaiseAndKeepWhatArrived) {

@@ -66,12 +66,14 @@ TEST(Powersock, ReadLnTakesOneLineAndLeavesTheRestWhilePumping) {
     sock.Port = server.Port();
     sock.Connect();
     EXPECT_EQ(sock.ReadLn(), "abc\r\n");
+    EXPECT_TRUE(sock.DataAvailable());
     EXPECT_EQ(sock.ReadLn(), "def\n");  // split across two segments 200 ms apart
     EXPECT_GE(pumped, 5);
     std::string rest;
     sock.CaptureString(rest, -1);
     EXPECT_EQ(rest, "BODY");
     EXPECT_EQ(sock.BytesReceived(), 4);
+    EXPECT_FALSE(sock.DataAvailable());
 
     // What arrived before the peer closed is not lost.
     sock.Disconnect();
