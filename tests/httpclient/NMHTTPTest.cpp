@@ -250,7 +250,7 @@ TEST(NMHTTP, BrokenTransfersRaiseAndKeepWhatArrived) {
     const std::string part(100, 'p');
     const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n";
     TScriptedServer server({
-        {ReadRequest(), Send(head + part), Pause(100), Reset()},
+        {ReadRequest(), Send(head + part), Pause(250), Reset()},
         Reply(head + part),
         Reply("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nabcd"),
         {CloseUnread()},

@@ -124,12 +124,12 @@ TEST(Powersock, AbortFromThePumpAndTheSilentServerLimit) {
 }
 
 TEST(Powersock, SendsAfterAResetRaiseAndNeverEndTheProcess) {
-    TScriptedServer server({{Reset()}});
+    TScriptedServer server({{Pause(50), Reset()}});
     TPowersock sock;
     sock.Host = "127.0.0.1";
     sock.Port = server.Port();
     sock.Connect();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reset arrives
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the reset arrives
     EXPECT_EQ(Raised<ESockError>([&] { sock.Write("a"); }), "10054:Connection reset by peer");
     // Without MSG_NOSIGNAL this send would end the process with SIGPIPE.
     EXPECT_EQ(Raised<ESockError>([&] { sock.Write("b"); }),
