@@ -343,6 +343,7 @@ void TPowersock::Capture(long long limit,
     bytesReceived_ = 0;
     TimerOn();
     TTimerScope off([this] { TimerOff(); });
+    auto lastPump = std::chrono::steady_clock::now();
     while (!canceled_) {
         std::size_t want = kIoBufferSize;
         if (limit >= 0) {
@@ -355,7 +356,11 @@ void TPowersock::Capture(long long limit,
             bytesReceived_ += n;
             if (OnPacketRecvd) OnPacketRecvd();
             TimerOn();  // the time-out counts from the last data
-            if (Pump) Pump();
+            const auto now = std::chrono::steady_clock::now();
+            if (Pump && now - lastPump >= std::chrono::milliseconds(kPumpWhileReceivingMs)) {
+                lastPump = now;
+                Pump();
+            }
         } else if (n == 0) {
             break;  // the peer closed
         } else if (errno != EINTR) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,9 @@ inline constexpr std::size_t kMaxSendPiece = 65535;
 inline constexpr std::size_t kLinePeekSize = 4096;
 // The longest a wait polls before it runs the pump again.
 inline constexpr int kWaitSliceMs = 10;
+// While data keeps arriving the pump runs at most this often (a block of 64 KiB arrives every
+// few dozen microseconds on a fast link, far more often than a window needs its events run).
+inline constexpr int kPumpWhileReceivingMs = 2;
 // With TimeOut 0, a wait in which nothing arrives for this long ends as a time-out.
 inline constexpr unsigned kSilentServerLimitMs = 60000;
 
