@@ -12,25 +12,11 @@ import time
 import unittest
 from email.utils import formatdate
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from local_peers import Httpd  # noqa: E402
+
 HTTPD = os.environ.get("ZEPHYRINE_HTTPD") or (sys.argv.pop(1) if len(sys.argv) > 1 else "")
 CAB = bytes((i * 7) % 251 for i in range(30000))
-
-
-class Httpd:
-    """One running zephyrine-httpd on a port the system picks."""
-
-    def __init__(self, folder, *extra):
-        self.proc = subprocess.Popen([HTTPD, "--port", "0", "--search-path", folder, *extra],
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline()
-        if "listening" not in line:
-            raise RuntimeError("no listening line: %r %r" % (line, self.proc.stderr.read()))
-        self.port = int(line.split()[-1])
-
-    def stop(self, sig=signal.SIGTERM):
-        self.proc.send_signal(sig)
-        out, err = self.proc.communicate(timeout=10)
-        return self.proc.returncode, out, err
 
 
 def curl(*args):
@@ -54,7 +40,7 @@ class HttpdTest(unittest.TestCase):
         self.folder = tempfile.mkdtemp(prefix="zephyrine-httpd-")
         with open(os.path.join(self.folder, "temppack11.cab"), "wb") as f:
             f.write(CAB)
-        self.server = Httpd(self.folder, "--log")
+        self.server = Httpd(HTTPD, self.folder, "--log")
 
     def tearDown(self):
         if self.server.proc.poll() is None:
@@ -124,7 +110,7 @@ class HttpdTest(unittest.TestCase):
 
     def test_default_target_redirect_names_the_port_in_use(self):
         self.server.stop()
-        self.server = Httpd(self.folder, "--default-target", "temppack11.cab")
+        self.server = Httpd(HTTPD, self.folder, "--default-target", "temppack11.cab")
         got = curl("-i", self.url("/")).stdout.decode("latin-1")
         self.assertTrue(got.startswith("HTTP/1.1 302 Moved Temporarily\r\n"))
         self.assertIn("\r\nLocation: http://127.0.0.1:%d/temppack11.cab\r\n" % self.server.port, got)
