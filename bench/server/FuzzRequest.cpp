@@ -14,6 +14,7 @@
 #include "ReqImpl.h"
 #include "WebServerRequest.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 
 namespace {

@@ -8,6 +8,7 @@
 #include "ReadRequest.h"
 #include "WebServerRequest.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 
 namespace {

@@ -1,18 +1,17 @@
 #include "NMHTTP.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <limits>
 #include <memory>
 #include <stdexcept>
 
-#include "HTTPParse.h"
+#include "Convert.h"
 #include "Stream.h"
+#include "TextCompare.h"
 
 namespace zephyrine::httpclient {
 
-using server::SameText;
+using base::SameText;
 
 namespace {
 
@@ -68,16 +67,12 @@ std::int16_t ReplyCodeOf(const std::string& line) {
     if (first == std::string::npos) return 0;
     const std::size_t second = text.find(' ', first + 1);
     const std::string field = text.substr(first + 1, second - first - 1);
-    try {
-        const int code = server::StrToInt(field);
-        if (code < std::numeric_limits<std::int16_t>::min() ||
-            code > std::numeric_limits<std::int16_t>::max()) {
-            return 0;
-        }
-        return static_cast<std::int16_t>(code);
-    } catch (const server::EConvertError&) {
+    const std::optional<int> code = base::TryStrToInt(field);
+    if (!code || *code < std::numeric_limits<std::int16_t>::min() ||
+        *code > std::numeric_limits<std::int16_t>::max()) {
         return 0;
     }
+    return static_cast<std::int16_t>(*code);
 }
 
 // The value of a "Content-Length:" line; -1 for another line or a value that is no length.
@@ -94,10 +89,9 @@ long long ContentLengthOf(const std::string& line) {
                               value.back() == '\n')) {
         value.remove_suffix(1);
     }
-    long long length = -1;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-    return error == std::errc() && end == value.data() + value.size() && !value.empty() ? length
-                                                                                        : -1;
+    const auto length = base::DigitsValue(
+        value, 10, static_cast<std::uint64_t>(std::numeric_limits<long long>::max()));
+    return length ? static_cast<long long>(*length) : -1;
 }
 
 // Index of the count-th "/" of text (count from 1), npos when there are fewer.
@@ -176,9 +170,7 @@ void TNMHTTP::ParseUrl() {
     if (requestPath_.size() > kMaxRequestPath) requestPath_.resize(kMaxRequestPath);
 
     if (const std::size_t colon = url_.find(':'); colon != std::string::npos) {
-        std::string scheme = url_.substr(0, colon);
-        std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string scheme = base::LowerCase(url_.substr(0, colon));
         if (scheme == "gopher") {
             Port = 70;
         } else if (scheme == "ftp") {
@@ -200,7 +192,7 @@ void TNMHTTP::ParseUrl() {
     }
     if (const std::size_t colon = hostPart.find(':'); colon != std::string::npos) {
         const std::size_t end = hostPart.find(':', colon + 1);
-        Port = server::StrToInt(
+        Port = base::StrToInt(
             hostPart.substr(colon + 1, end == std::string::npos ? end : end - colon - 1));
         hostPart.resize(colon);
     }
@@ -243,7 +235,7 @@ void TNMHTTP::SendRequest() {
     Writeln("");
 }
 
-void TNMHTTP::AppendHeaderLine(const std::string& line, server::TStream* file) {
+void TNMHTTP::AppendHeaderLine(const std::string& line, base::TStream* file) {
     if (replyHeader_.size() + line.size() > kMaxReplyHeader) {
         throw ESockError("Reply header too large");
     }
@@ -259,9 +251,9 @@ void TNMHTTP::ReadReplyHeader() {
     setCookieValue_.clear();
     replyHeader_.clear();
     replyContentLength_ = -1;
-    std::unique_ptr<server::TFileStream> file;
+    std::unique_ptr<base::TFileStream> file;
     if (OutputFileMode) {
-        file = std::make_unique<server::TFileStream>(Header, server::TFileStream::TMode::Create);
+        file = std::make_unique<base::TFileStream>(Header, base::TFileStream::TMode::Create);
     } else {
         Header.clear();
     }
@@ -272,12 +264,10 @@ void TNMHTTP::ReadReplyHeader() {
     do {
         line = ReadLn();
         AppendHeaderLine(line, file.get());
-        std::string word = line.substr(0, line.find(' '));
-        std::transform(word.begin(), word.end(), word.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        if (word == kSetCookieWord) {
+        const std::string_view word = std::string_view(line).substr(0, line.find(' '));
+        if (SameText(word, kSetCookieWord)) {
             setCookieValue_ = RequestSafeValue(line, kSetCookieValueAt);
-        } else if (word == kLocationWord) {
+        } else if (SameText(word, kLocationWord)) {
             locationValue_ = RequestSafeValue(line, kLocationValueAt);
         } else if (replyContentLength_ < 0) {
             replyContentLength_ = ContentLengthOf(line);

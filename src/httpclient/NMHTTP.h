@@ -10,7 +10,7 @@
 
 #include "Powersock.h"
 
-namespace zephyrine::server {
+namespace zephyrine::base {
 class TStream;
 }
 
@@ -124,7 +124,7 @@ class TNMHTTP : public TPowersock {
     long long ReplyContentLength() const { return replyContentLength_; }
 
   private:
-    void AppendHeaderLine(const std::string& line, server::TStream* file);
+    void AppendHeaderLine(const std::string& line, base::TStream* file);
 
     bool busy_ = false;  // a Get is under way
     TCmdType requestKind_ = CmdGET;

@@ -375,7 +375,7 @@ void TPowersock::Capture(long long limit,
 void TPowersock::CaptureFile(const std::string& fileName) {
     ReportStatus(kLevelDetail, "CaptureFile");
     {
-        server::TFileStream file(fileName, server::TFileStream::TMode::Create);
+        base::TFileStream file(fileName, base::TFileStream::TMode::Create);
         Capture(-1, [&](const char* data, std::size_t size) {
             while (size > 0) {
                 const std::size_t n = file.Write(data, size);

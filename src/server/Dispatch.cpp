@@ -217,7 +217,8 @@ bool ServeFile(const TDispatchContext& context, TWebServerRequest& request, bool
         response.ContentType =
             GetContentType(file, context.MimeTypes ? *context.MimeTypes : TMimeTypes::System());
         if (!headOnly) {
-            response.SetBodyStream(std::make_unique<TFileStream>(file, TFileStream::TMode::Read));
+            response.SetBodyStream(
+                std::make_unique<base::TFileStream>(file, base::TFileStream::TMode::Read));
         }
     }
     response.Transmit();

@@ -164,7 +164,7 @@ std::size_t FindLineStop(const char* b, std::size_t p) {
 
 }  // namespace
 
-THTTPParser::THTTPParser(TStream& source) : source_(&source) {
+THTTPParser::THTTPParser(base::TStream& source) : source_(&source) {
     buffer_[0] = 0;
     std::fill(buffer_.end() - kScanTail, buffer_.end(), 0);
     Advance();
@@ -174,7 +174,7 @@ THTTPParser::~THTTPParser() {
     const std::size_t untokenized = held_ > tokenStart_ ? held_ - tokenStart_ : 0;
     if (untokenized == 0) return;
     try {
-        source_->Seek(-static_cast<std::int64_t>(untokenized), TSeekOrigin::Current);
+        source_->Seek(-static_cast<std::int64_t>(untokenized), base::TSeekOrigin::Current);
     } catch (...) {
         // A source that cannot seek keeps its position.
     }
@@ -470,8 +470,8 @@ std::string THTTPParser::PendingText() const {
     return text;
 }
 
-std::unique_ptr<TMemoryStream> THTTPParser::TakeBody(int length) {
-    auto body = std::make_unique<TMemoryStream>();
+std::unique_ptr<base::TMemoryStream> THTTPParser::TakeBody(int length) {
+    auto body = std::make_unique<base::TMemoryStream>();
     char* b = buffer_.data();
     b[dataEnd_] = saved_;
     const std::size_t headerLength = pos_;
@@ -501,7 +501,7 @@ std::unique_ptr<TMemoryStream> THTTPParser::TakeBody(int length) {
         }
         remaining -= got;
     }
-    body->Seek(static_cast<std::int64_t>(headerLength), TSeekOrigin::Beginning);
+    body->Seek(static_cast<std::int64_t>(headerLength), base::TSeekOrigin::Beginning);
     // The held bytes went to the body: nothing remains past the position.
     held_ = dataEnd_ = tokenStart_ = stringEnd_ = pos_;
     saved_ = b[pos_];

@@ -68,7 +68,7 @@ class THTTPParser {
     static constexpr std::size_t kBodyChunk = 1000;
 
     // Reads the first token at once. The stream is not owned and must outlive the parser.
-    explicit THTTPParser(TStream& source);
+    explicit THTTPParser(base::TStream& source);
     THTTPParser(const THTTPParser&) = delete;
     THTTPParser& operator=(const THTTPParser&) = delete;
     // Moves the source back by the held bytes that were not tokenized.
@@ -89,7 +89,7 @@ class THTTPParser {
     // A memory stream with the header bytes held in the buffer, then up to length body bytes
     // (the held ones first), positioned just after the header; it becomes the source. The
     // parser holds no bytes past its position afterwards. The stream must outlive the parser.
-    std::unique_ptr<TMemoryStream> TakeBody(int length);
+    std::unique_ptr<base::TMemoryStream> TakeBody(int length);
 
     [[noreturn]] void Error(std::string_view message) const;
 
@@ -110,7 +110,7 @@ class THTTPParser {
     // Scans may look at a few bytes past the end NUL, so the buffer carries a tail.
     static constexpr std::size_t kScanTail = 16;
 
-    TStream* source_;
+    base::TStream* source_;
     std::array<char, kBufferSize + 1 + kScanTail> buffer_;
     std::size_t held_ = 0;       // end of the bytes held
     std::size_t pos_ = 0;        // current position

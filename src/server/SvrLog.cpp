@@ -94,7 +94,7 @@ TResponseTransaction::TResponseTransaction(const std::string& text) {
     Event = kResponseEventText;
     MessageText = text;
     try {
-        TMemoryStream stream(text);
+        base::TMemoryStream stream(text);
         THTTPParser parser(stream);
         FirstLine = parser.RestOfLine();
         if (parser.Token() == token::kLineEnd) parser.Advance();

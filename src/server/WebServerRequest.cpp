@@ -123,7 +123,7 @@ void TWebServerRequest::AddExtraHeader(std::string_view name, std::string_view v
     extraHeaders_.push_back(std::move(line));
 }
 
-void TWebServerRequest::SetBody(std::unique_ptr<TMemoryStream> bodyBuffer,
+void TWebServerRequest::SetBody(std::unique_ptr<base::TMemoryStream> bodyBuffer,
                                 std::string pendingText) {
     bodyBuffer_ = std::move(bodyBuffer);
     pendingText_ = std::move(pendingText);
@@ -173,7 +173,8 @@ int TWebServerRequest::ReadBody(void* buffer, int count) {
     if (got < wanted && bodyBuffer_) {
         // BodyBuffer holds the pending bytes too; hand out only what follows them.
         if (!pendingSkipped_) {
-            bodyBuffer_->Seek(static_cast<std::int64_t>(pendingText_.size()), TSeekOrigin::Current);
+            bodyBuffer_->Seek(static_cast<std::int64_t>(pendingText_.size()),
+                              base::TSeekOrigin::Current);
             pendingSkipped_ = true;
         }
         got += bodyBuffer_->Read(out + got, wanted - got);

@@ -96,8 +96,8 @@ class TWebServerRequest {
 
     // Takes the buffered request (header bytes then body, positioned at the body) and the body
     // bytes that were held after the header; ReadRequest calls it when the header has ended.
-    void SetBody(std::unique_ptr<TMemoryStream> bodyBuffer, std::string pendingText);
-    TMemoryStream* BodyBuffer() const { return bodyBuffer_.get(); }
+    void SetBody(std::unique_ptr<base::TMemoryStream> bodyBuffer, std::string pendingText);
+    base::TMemoryStream* BodyBuffer() const { return bodyBuffer_.get(); }
     const std::string& PendingText() const { return pendingText_; }
     // The whole BodyBuffer as text, read once.
     const std::string& GetRawRequest();
@@ -134,7 +134,7 @@ class TWebServerRequest {
     IServerConnection* connection_;
     std::array<std::string, var::kCount> vars_;
     std::vector<std::string> extraHeaders_;
-    std::unique_ptr<TMemoryStream> bodyBuffer_;
+    std::unique_ptr<base::TMemoryStream> bodyBuffer_;
     std::optional<std::string> rawRequest_;
     std::string pendingText_;
     std::size_t pendingOffset_ = 0;

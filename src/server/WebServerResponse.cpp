@@ -160,7 +160,7 @@ void TWebServerResponse::SetBodyText(std::string_view text) {
     ContentLength = static_cast<std::int64_t>(BodyText.size());
 }
 
-void TWebServerResponse::SetBodyStream(std::unique_ptr<TStream> stream) {
+void TWebServerResponse::SetBodyStream(std::unique_ptr<base::TStream> stream) {
     bodyStream_ = std::move(stream);
     ContentLength = bodyStream_ ? bodyStream_->Size() : 0;
 }
@@ -235,7 +235,7 @@ void TWebServerResponse::TransmitRedirect(std::string_view uri) {
     Transmit();
 }
 
-bool TWebServerResponse::TransmitStream(std::unique_ptr<TStream>& stream) {
+bool TWebServerResponse::TransmitStream(std::unique_ptr<base::TStream>& stream) {
     if (!connection_) return false;
     return connection_->SendWholeStream(stream);
 }

@@ -53,14 +53,14 @@ class TWebServerResponse {
     virtual void SetVarInt(int index, int value);
     virtual std::string GetBodyText() const { return BodyText; }
     virtual void SetBodyText(std::string_view text);
-    virtual void SetBodyStream(std::unique_ptr<TStream> stream);
+    virtual void SetBodyStream(std::unique_ptr<base::TStream> stream);
     virtual int GetStatus() const { return StatusCode; }
     virtual void SetStatus(int code);
     virtual std::string GetLogNote() const { return {}; }
     virtual void SetLogNote(std::string_view) {}
     virtual void Transmit();
     virtual void TransmitRedirect(std::string_view uri);
-    virtual bool TransmitStream(std::unique_ptr<TStream>& stream);
+    virtual bool TransmitStream(std::unique_ptr<base::TStream>& stream);
     virtual bool WasTransmitted() const { return Transmitted; }
 
     // Control bytes are replaced (HeaderSafe).
@@ -93,7 +93,7 @@ class TWebServerResponse {
     TWebServerRequest& request_;
     TServerClientWinSocket* connection_;
     TCustomServerLog* log_;
-    std::unique_ptr<TStream> bodyStream_;
+    std::unique_ptr<base::TStream> bodyStream_;
     std::array<std::string, kResponseTextVars> textVars_;
     int intVar_ = 0;
     std::array<TDateTime, kResponseDateVars> dateVars_{-1.0, -1.0, -1.0};

@@ -269,7 +269,7 @@ std::size_t TServerClientWinSocket::ReceiveBuf(void* buffer, std::size_t count) 
     return got.count;
 }
 
-bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<TStream>& stream) {
+bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<base::TStream>& stream) {
     if (pendingStream_) return false;
     pendingStream_ = std::move(stream);
     std::lock_guard guard(lock_);

@@ -77,7 +77,7 @@ class TCustomWinSocket {
     std::recursive_mutex lock_;
     std::atomic<int> handle_;
     std::atomic<bool> connected_;
-    std::unique_ptr<TStream> pendingStream_;
+    std::unique_ptr<base::TStream> pendingStream_;
 
   private:
     std::mutex handleLock_;  // orders ShutdownIO against the close of the handle
@@ -97,7 +97,7 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
 
     // Sends the stream in pieces of up to 4096 bytes and takes ownership of it. False when a
     // stream is already being sent (the caller keeps the new one) or the connection is closed.
-    bool SendWholeStream(std::unique_ptr<TStream>& stream);
+    bool SendWholeStream(std::unique_ptr<base::TStream>& stream);
 
     // Holds partial segments back until the connection is closed or a segment fills, so that a
     // header, a small body and the end of the connection leave in one segment.
@@ -124,13 +124,13 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
 
 // A stream over a connection: each read or write waits at most waitMs, and a wait that runs out
 // gives 0 bytes. Seeking does nothing.
-class TWinSocketStream final : public TStream {
+class TWinSocketStream final : public base::TStream {
   public:
     TWinSocketStream(TServerClientWinSocket& connection, int waitMs);
 
     std::size_t Read(void* buffer, std::size_t count) override;
     std::size_t Write(const void* buffer, std::size_t count) override;
-    std::int64_t Seek(std::int64_t, TSeekOrigin) override { return 0; }
+    std::int64_t Seek(std::int64_t, base::TSeekOrigin) override { return 0; }
     std::int64_t Size() override { return 0; }
 
   private:

@@ -17,6 +17,7 @@
 #include "WebServerResponse.h"
 #include "WinSocket.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 namespace fs = std::filesystem;
 using zephyrine::server::testing::WithoutDate;

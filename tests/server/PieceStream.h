@@ -12,7 +12,7 @@
 
 namespace zephyrine::server::testing {
 
-class TPieceStream final : public TStream {
+class TPieceStream final : public base::TStream {
   public:
     explicit TPieceStream(std::vector<std::string> pieces) : pieces_(std::move(pieces)) {}
     // The bytes split at one offset.
@@ -43,7 +43,7 @@ class TPieceStream final : public TStream {
     }
     std::size_t Write(const void*, std::size_t) override { return 0; }
     // Like a socket stream: seeking does nothing.
-    std::int64_t Seek(std::int64_t, TSeekOrigin) override { return 0; }
+    std::int64_t Seek(std::int64_t, base::TSeekOrigin) override { return 0; }
 
     int Reads() const { return reads_; }
     std::size_t Consumed() const { return consumed_; }

@@ -8,6 +8,7 @@
 
 #include "PieceStream.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 using zephyrine::server::testing::TPieceStream;
 

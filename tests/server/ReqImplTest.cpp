@@ -8,6 +8,7 @@
 #include "SocketPairConnection.h"
 #include "WebServerRequest.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 using zephyrine::server::testing::TSocketPairConnection;
 

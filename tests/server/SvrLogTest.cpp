@@ -6,6 +6,7 @@
 
 #include "WebServerRequest.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 
 namespace {

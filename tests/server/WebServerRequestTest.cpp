@@ -9,6 +9,7 @@
 #include "HTTPParse.h"
 #include "SocketPairConnection.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 using zephyrine::server::testing::TSocketPairConnection;
 

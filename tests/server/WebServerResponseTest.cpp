@@ -11,6 +11,7 @@
 #include "WebServerRequest.h"
 #include "WinSocket.h"
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 using zephyrine::server::testing::MaskDates;
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 
+using namespace zephyrine::base;
 using namespace zephyrine::server;
 
 namespace {

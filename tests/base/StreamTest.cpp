@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-using namespace zephyrine::server;
+using namespace zephyrine::base;
 
 TEST(MemoryStream, ReadWriteSeekAndSize) {
     TMemoryStream s;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zephyrine::server {
+namespace zephyrine::base {
 
 enum class TSeekOrigin { Beginning, Current, End };
 
@@ -76,4 +76,4 @@ class TFileStream final : public TStream {
     std::int64_t position_ = 0;  // the file offset, as reads, writes and seeks left it
 };
 
-}  // namespace zephyrine::server
+}  // namespace zephyrine::base

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace zephyrine::server {
+namespace zephyrine::base {
 
 std::int64_t TStream::Size() {
     const std::int64_t here = Seek(0, TSeekOrigin::Current);
@@ -113,4 +113,4 @@ std::int64_t TFileStream::Size() {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-}  // namespace zephyrine::server
+}  // namespace zephyrine::base
