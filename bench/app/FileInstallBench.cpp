@@ -28,36 +28,29 @@ struct TTimes {
 
 // Starts the program with the file, reads its trace until installed and drawn, stops it.
 TTimes RunOnce(const zephyrine::mediatest::TTempFolder& home, const std::string& file) {
-    int out[2];
-    if (pipe(out) != 0) return {};
     const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-        setenv("ZEPHYRINE_TRACE", "stderr", 1);
-        setenv("ZEPHYRINE_MESSAGE_BOX", "stderr", 1);
-        setenv("XDG_RUNTIME_DIR", home.Path().c_str(), 1);
-        setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-        setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
-        setenv("TMPDIR", home.Path().c_str(), 1);
-        dup2(out[1], 2);
-        close(out[0]);
-        close(out[1]);
-        execl((Bin() + "/zephyrine").c_str(), "zephyrine", file.c_str(), nullptr);
-        _exit(127);
-    }
-    close(out[1]);
+    zephyrine::base::TChildOptions options;
+    options.Environment = {"QT_QPA_PLATFORM=offscreen",
+                           "QTWEBENGINE_DISABLE_SANDBOX=1",
+                           "ZEPHYRINE_TRACE=stderr",
+                           "ZEPHYRINE_MESSAGE_BOX=stderr",
+                           "XDG_RUNTIME_DIR=" + home.Path().string(),
+                           "XDG_DATA_HOME=" + home / "data",
+                           "XDG_CACHE_HOME=" + home / "cache",
+                           "TMPDIR=" + home.Path().string()};
+    options.ErrorOutput = zephyrine::base::TRedirect::ToPipe();
+    zephyrine::base::TChildProcess program({Bin() + "/zephyrine", file}, options);
+    const int out = program.ErrorOutputFd();
     TTimes t;
     const auto since = [&] {
         return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     };
     std::string text;
     while ((t.installedMs < 0 || t.firstFrameMs < 0) && Clock::now() - start < kTimeout) {
-        pollfd p{out[0], POLLIN, 0};
+        pollfd p{out, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
         char buffer[4096];
-        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        const ssize_t n = read(out, buffer, sizeof buffer);
         if (n <= 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
         if (t.catalogueMs < 0 && text.find("Status: ") != std::string::npos)
@@ -68,10 +61,7 @@ TTimes RunOnce(const zephyrine::mediatest::TTempFolder& home, const std::string&
         if (t.firstFrameMs < 0 && text.find("FirstFrame: ") != std::string::npos)
             t.firstFrameMs = since();
     }
-    close(out[0]);
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    return t;
+    return t;  // the program is stopped on the way out
 }
 
 void BM_StartWithContentFile(benchmark::State& state) {

@@ -120,25 +120,18 @@ TWorld& World() {
 // The real program, started offscreen against the local server, with no preview shown.
 void BM_ProgramRssWithoutPreview(benchmark::State& state) {
     const std::string bin = QCoreApplication::applicationDirPath().toStdString();
-    // Built here, never in the child: a server started there would outlive its exec.
     const std::string root = World().server->Root();
     for (auto _ : state) {
         mediatest::TTempFolder home;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            setenv("ZEPHYRINE_CONTENT_ROOT", root.c_str(), 1);
-            setenv("ZEPHYRINE_MESSAGE_BOX", "stderr", 1);
-            setenv("XDG_RUNTIME_DIR", home.Path().c_str(), 1);
-            setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-            freopen("/dev/null", "w", stderr);
-            execl((bin + "/zephyrine").c_str(), "zephyrine", nullptr);
-            _exit(127);
-        }
+        base::TChildOptions options;
+        options.Environment = {"QT_QPA_PLATFORM=offscreen", "ZEPHYRINE_CONTENT_ROOT=" + root,
+                               "ZEPHYRINE_MESSAGE_BOX=stderr",
+                               "XDG_RUNTIME_DIR=" + home.Path().string(),
+                               "XDG_DATA_HOME=" + home / "data"};
+        options.ErrorOutput = base::TRedirect::ToNull();
+        base::TChildProcess program({bin + "/zephyrine"}, options);
         QTest::qWait(kProgramSettleMs);
-        state.counters["rss_MiB"] = RssMiB(pid);
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+        state.counters["rss_MiB"] = RssMiB(program.Pid());
     }
 }
 BENCHMARK(BM_ProgramRssWithoutPreview)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -2,23 +2,22 @@
 // gets its own XDG_RUNTIME_DIR, so parallel tests never see each other's presence, and message
 // boxes go to standard error (ZEPHYRINE_MESSAGE_BOX=stderr) so nothing blocks.
 #include "InstancePresence.h"
+#include "Process.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-extern char** environ;
-
 using namespace std::chrono_literals;
+using zephyrine::base::TChildOptions;
+using zephyrine::base::TChildProcess;
+using zephyrine::base::TRedirect;
 using zephyrine::platform::TInstancePresence;
 using zephyrine::test::ReadFile;
 using zephyrine::test::TScopedEnv;
@@ -29,57 +28,37 @@ namespace {
 const char kRefusal[] =
     "MessageBox[Zephyrine]: Zephyrine is already running.First,Please close the program.\n";
 
+// The program with environment additions, its standard error in a file; killed on destruction.
 class TProgram {
   public:
     TProgram(const std::vector<std::string>& args, const std::string& stderrFile,
-             const std::vector<std::string>& env) {
+             const std::vector<std::string>& env)
+        : child_(Argv(args), Options(stderrFile, env)) {}
+    ~TProgram() {
+        child_.Kill(SIGKILL);
+        child_.Wait();
+    }
+    // The exit status, or nullopt while it still runs after the wait.
+    std::optional<int> WaitFor(std::chrono::milliseconds limit) { return child_.WaitFor(limit); }
+    bool Running() { return child_.Running(); }
+
+  private:
+    static std::vector<std::string> Argv(const std::vector<std::string>& args) {
         const char* exe = std::getenv("ZEPHYRINE_EXE");
         if (exe == nullptr) throw std::runtime_error("ZEPHYRINE_EXE is not set");
         std::vector<std::string> argv = {exe};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> a;
-        for (auto& s : argv)
-            a.push_back(s.data());
-        a.push_back(nullptr);
-        std::vector<std::string> envStrings = env;
-        for (char** e = environ; *e != nullptr; ++e)
-            envStrings.emplace_back(*e);
-        std::vector<char*> envp;
-        for (auto& s : envStrings)
-            envp.push_back(s.data());  // the first of a name wins
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        const int rc = posix_spawn(&pid_, exe, &actions, nullptr, a.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start the program");
+        return argv;
     }
-    ~TProgram() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+    static TChildOptions Options(const std::string& stderrFile,
+                                 const std::vector<std::string>& env) {
+        TChildOptions options;
+        options.Environment = env;
+        options.Input = TRedirect::ToNull();
+        options.ErrorOutput = TRedirect::ToFile(stderrFile);
+        return options;
     }
-    // The exit status, or nullopt while it still runs after the wait.
-    std::optional<int> WaitFor(std::chrono::milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            if (std::chrono::steady_clock::now() >= end) return std::nullopt;
-            std::this_thread::sleep_for(20ms);
-        }
-    }
-    bool Running() { return pid_ > 0 && !WaitFor(0ms).has_value(); }
-
-  private:
-    pid_t pid_ = -1;
+    TChildProcess child_;
 };
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

@@ -39,115 +39,64 @@ inline std::string CopyProgram(const std::string& bin, const TTempFolder& app) {
     return app / "zephyrine";
 }
 
-// A child process with its own environment additions, stopped on destruction.
+// A child process with its own environment additions ("NAME=value") and both output streams
+// appended to log; stopped on destruction.
 class TProcess {
   public:
     TProcess(const std::vector<std::string>& args, const std::vector<std::string>& env,
-             const std::string& log, int* readFd = nullptr) {
-        int pipeFds[2] = {-1, -1};
-        if (readFd && pipe(pipeFds) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            for (const auto& e : env)
-                putenv(const_cast<char*>(e.c_str()));
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(out, 1);
-            dup2(out, 2);
-            if (readFd) close(pipeFds[0]);
-            std::vector<char*> argv;
-            for (const auto& a : args) {
-                std::string arg = a;
-                if (readFd && arg == "{fd}") arg = std::to_string(pipeFds[1]);
-                argv.push_back(strdup(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
-        if (readFd) {
-            close(pipeFds[1]);
-            *readFd = pipeFds[0];
-        }
-    }
-    ~TProcess() { Stop(pid_); }
-    TProcess(const TProcess&) = delete;
-    TProcess& operator=(const TProcess&) = delete;
-    bool Running() const { return waitpid(pid_, nullptr, WNOHANG) == 0; }
-    pid_t Pid() const { return pid_; }
+             const std::string& log)
+        : child_(args, Options(env, log)) {}
+    bool Running() { return child_.Running(); }
+    pid_t Pid() const { return child_.Pid(); }
 
-    // SIGTERM, then SIGKILL after five seconds; reaps the process when it is our child.
-    static void Stop(pid_t pid) {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        for (int i = 0; i < 50 && Alive(pid); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (Alive(pid)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
+    // Ends a process that need not be ours (one a launcher started, say).
+    static void Stop(pid_t pid) { base::StopProcess(pid); }
 
   private:
-    // Running: neither ended nor a zombie (ours are reaped here).
-    static bool Alive(pid_t pid) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string self, comm, state;
-        stat >> self >> comm >> state;
-        return stat && state != "Z";
+    static base::TChildOptions Options(const std::vector<std::string>& env,
+                                       const std::string& log) {
+        base::TChildOptions options;
+        options.Environment = env;
+        options.Output = base::TRedirect::AppendTo(log);
+        options.ErrorToOutput = true;
+        return options;
     }
-
-    pid_t pid_ = -1;
+    base::TChildProcess child_;
 };
 
-// Output of a command (no shell), empty when it fails.
-inline std::string Capture(std::vector<std::string> args, const std::string& display) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DISPLAY", display.c_str(), 1);
-        dup2(fds[1], 1);
-        close(fds[0]);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
+// Output of a command (no shell) on the display, empty when it fails.
+inline std::string Capture(const std::vector<std::string>& args, const std::string& display) {
+    base::TChildOptions options;
+    options.Environment = {"DISPLAY=" + display};
+    options.Output = base::TRedirect::ToPipe();
+    try {
+        base::TChildProcess child(args, options);
+        std::string out = base::TChildProcess::ReadToEnd(child.OutputFd());
+        return child.Wait() == 0 ? out : std::string();
+    } catch (const std::runtime_error&) {
+        return {};
     }
-    close(fds[1]);
-    std::string out;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : std::string();
 }
 
-// An Xvfb server on a display it picks itself.
+// An Xvfb server on a display it picks itself and names on its standard output.
 class TXvfb {
   public:
-    explicit TXvfb(const std::string& log) {
-        int fd = -1;
-        process_ = std::make_unique<TProcess>(
-            std::vector<std::string>{"Xvfb", "-displayfd", "{fd}", "-screen", "0", "1024x768x24",
-                                     "-nolisten", "tcp"},
-            std::vector<std::string>{}, log, &fd);
-        std::string number;
-        char c;
-        while (read(fd, &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fd);
+    explicit TXvfb(const std::string& log)
+        : process_({"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                   Options(log)) {
+        const std::string number = process_.ReadOutputLine().value_or("");
         if (!number.empty()) display_ = ":" + number;
     }
     const std::string& Display() const { return display_; }  // "" when it did not start
 
   private:
-    std::unique_ptr<TProcess> process_;
+    static base::TChildOptions Options(const std::string& log) {
+        base::TChildOptions options;
+        options.Output = base::TRedirect::ToPipe();
+        options.ErrorOutput = base::TRedirect::AppendTo(log);
+        return options;
+    }
+    base::TChildProcess process_;
     std::string display_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 using zephyrine::base::RunProcess;
@@ -36,4 +37,28 @@ TEST(RunProcess, NoDescriptorIsInheritedBeyondTheStandardThree) {
     const std::string probe = "test -e /proc/self/fd/" + std::to_string(fd);
     EXPECT_EQ(RunProcess({"sh", "-c", probe}).ExitCode, 1);
     close(fd);
+}
+
+TEST(ChildProcess, EnvironmentFolderAndPipedOutput) {
+    zephyrine::base::TChildOptions options;
+    options.Environment = {"ZEPHYRINE_PROBE=one two", "HOME=/nowhere"};
+    options.WorkingFolder = "/";
+    options.Output = zephyrine::base::TRedirect::ToPipe();
+    options.ErrorToOutput = true;
+    zephyrine::base::TChildProcess child(
+        {"sh", "-c", "echo \"$ZEPHYRINE_PROBE\"; echo \"$HOME\"; pwd >&2; printf tail"}, options);
+    EXPECT_EQ(child.ReadOutputLine(), "one two");
+    EXPECT_EQ(child.ReadOutputLine(), "/nowhere");  // the override wins over the caller's
+    EXPECT_EQ(child.ReadOutputLine(), "/");
+    EXPECT_EQ(child.ReadOutputLine(), "tail");  // a last line without its line end
+    EXPECT_EQ(child.ReadOutputLine(), std::nullopt);
+    EXPECT_EQ(child.Wait(), 0);
+}
+
+TEST(ChildProcess, StopEndsAChildThatIgnoresTermination) {
+    zephyrine::base::TChildProcess child({"sh", "-c", "trap '' TERM; while :; do sleep 1; done"});
+    EXPECT_FALSE(child.WaitFor(std::chrono::milliseconds(50)).has_value());
+    child.Stop(std::chrono::milliseconds(200));
+    EXPECT_EQ(child.WaitFor(std::chrono::milliseconds(0)), 128 + SIGKILL);
+    EXPECT_THROW(zephyrine::base::TChildProcess({"/no/such/program"}), std::runtime_error);
 }

@@ -1,8 +1,8 @@
 // zephyrine-swfwriter's movies read back: header, stage, frame count, the square's colour and
 // size, and a position that changes every frame.
+#include "Process.h"
+
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,19 +21,7 @@ std::string Writer() {
 
 int RunWriter(std::vector<std::string> args) {
     args.insert(args.begin(), Writer());
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        freopen("/dev/null", "w", stderr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return zephyrine::base::RunProcess(args, true).ExitCode;  // its messages are not shown
 }
 
 class TBitReader {
