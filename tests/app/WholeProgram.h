@@ -2,6 +2,7 @@
 // display, the program's window on it, and coloured squares found in screen grabs.
 #pragma once
 
+#include "../platform/ColourSquare.h"
 #include "../platform/LocalHttpServer.h"
 
 #include <QColor>
@@ -130,27 +131,6 @@ inline QImage GrabPane(const std::string& display, TPoint origin, const std::str
     fs::remove(file);
     Capture({"import", "-display", display, "-window", "root", "-crop", crop, file}, display);
     return QImage(QString::fromStdString(file));
-}
-
-struct TBox {
-    int left, right, top, bottom, pixels;
-};
-
-inline std::optional<TBox> FindSquare(const QImage& image, const QColor& colour) {
-    TBox b{image.width(), -1, image.height(), -1, 0};
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) < 40 &&
-                std::abs(c.green() - colour.green()) < 40 &&
-                std::abs(c.blue() - colour.blue()) < 40) {
-                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
-                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
-                ++b.pixels;
-            }
-        }
-    if (b.pixels < 500) return std::nullopt;
-    return b;
 }
 
 }  // namespace zephyrine::wholetest

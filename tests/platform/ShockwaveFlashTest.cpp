@@ -1,5 +1,6 @@
 // The preview control playing real movies (made by zephyrine-swfwriter) offscreen, from a local
 // path and from a real HTTP server, and reporting what cannot be played.
+#include "ColourSquare.h"
 #include "LocalHttpServer.h"
 #include "ShockwaveFlash.h"
 
@@ -16,7 +17,9 @@
 
 #include <optional>
 
+using zephyrine::mediatest::FindSquare;
 using zephyrine::mediatest::Run;
+using zephyrine::mediatest::TBox;
 using zephyrine::mediatest::TLocalHttpServer;
 using zephyrine::mediatest::TTempFolder;
 using zephyrine::mediatest::WriteText;
@@ -35,28 +38,9 @@ void MakeSwf(const std::string& path, const std::string& colour) {
     ASSERT_EQ(Run({SwfWriter(), path, "--colour", colour, "--size", "60"}), 0);
 }
 
-struct TBox {
-    int left = 0, top = 0, right = 0, bottom = 0, pixels = 0;
-};
-
-// The bounding box of the pixels close to the colour, none when there are too few of them.
-std::optional<TBox> FindColour(const QImage& image, QColor colour) {
-    TBox box{image.width(), image.height(), -1, -1, 0};
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) < 40 &&
-                std::abs(c.green() - colour.green()) < 40 &&
-                std::abs(c.blue() - colour.blue()) < 40) {
-                box.left = std::min(box.left, x);
-                box.right = std::max(box.right, x);
-                box.top = std::min(box.top, y);
-                box.bottom = std::max(box.bottom, y);
-                ++box.pixels;
-            }
-        }
-    if (box.pixels < 100) return std::nullopt;
-    return box;
+// The square's box in a grab of the view; a small view shows fewer pixels of it.
+std::optional<TBox> FindColour(const QImage& image, const QColor& colour) {
+    return FindSquare(image, colour, 100);
 }
 
 void Wait(int ms) {
