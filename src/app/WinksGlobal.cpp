@@ -4,6 +4,7 @@
 #include "Dispatch.h"
 #include "IniFile.h"
 #include "Process.h"
+#include "TextCompare.h"
 #include "XdgFolders.h"
 
 #include <fcntl.h>
@@ -85,10 +86,7 @@ std::string UpperFileExtension(const std::string& path) {
     const std::string name = path.substr(path.find_last_of('/') + 1);
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) return {};
-    std::string ext = name.substr(dot);
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext;
+    return base::UpperCase(name.substr(dot));
 }
 
 std::string PreviewBaseUrlFor(const std::string& contentRoot) {

@@ -13,6 +13,10 @@ constexpr char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+constexpr char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Equal without regard to ASCII letter case.
 constexpr bool SameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -32,6 +36,13 @@ inline std::string LowerCase(std::string_view text) {
     for (char& c : lower)
         c = AsciiLower(c);
     return lower;
+}
+
+inline std::string UpperCase(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        c = AsciiUpper(c);
+    return upper;
 }
 
 }  // namespace zephyrine::base

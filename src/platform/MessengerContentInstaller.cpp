@@ -3,6 +3,7 @@
 #include "Cabinet.h"
 #include "IECache.h"
 #include "Process.h"
+#include "TextCompare.h"
 #include "XdgFolders.h"
 
 #include <QMetaObject>
@@ -32,13 +33,10 @@ constexpr long kStallSeconds = 60;  // a transfer that moves no byte for this lo
 constexpr long kMaxRedirects = 5;
 
 bool IsHttpUrl(const std::string& url) {
-    std::string lower;
-    for (char c : url.substr(0, 8))
-        lower += static_cast<char>(std::tolower(c));
     std::size_t rest = 0;
-    if (lower.rfind("http://", 0) == 0)
+    if (base::StartsWithText(url, "http://"))
         rest = 7;
-    else if (lower.rfind("https://", 0) == 0)
+    else if (base::StartsWithText(url, "https://"))
         rest = 8;
     else
         return false;

@@ -51,7 +51,7 @@ std::optional<std::string> ParseClassID(std::string_view text) {
         for (std::size_t i = 0; i < kGroups[g]; ++i, ++at) {
             const unsigned char c = static_cast<unsigned char>(text[at]);
             if (!std::isxdigit(c)) return std::nullopt;
-            out += static_cast<char>(std::toupper(c));
+            out += base::AsciiUpper(static_cast<char>(c));
         }
     }
     return out + "}";
