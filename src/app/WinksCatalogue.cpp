@@ -187,19 +187,20 @@ TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fil
         doc.Activate();
         const TXMLNode root = doc.DocumentElement();
         model.SetDocument(root.Document());
-        // Step 4: the categories in document order, each with its items.
-        const platform::TXMLNodeList categories = root.ChildNodes();
-        for (int i = 0; i < categories.Count(); ++i) {
-            const TXMLNodeRaw categoryElement = categories.RawItem(i);
-            const int category = model.AppendCategory(categoryElement);
-            for (TXMLNodeRaw item = categoryElement.first_child(); item;
-                 item = item.next_sibling()) {
-                const char* caption = TXMLNode::AttributeValueOf(item, "WinkName").CStr();
+        // Step 4: the categories in document order, each with its items. The first category
+        // is complete once a second one begins or the walk ends.
+        int categoriesBegun = 0;
+        WalkCatalogue(
+            root,
+            [&](TXMLNodeRaw element) {
+                if (++categoriesBegun == 2) load.ExpandFirst = true;
+                return model.AppendCategory(element);
+            },
+            [&](int category, TXMLNodeRaw item, const char* caption) {
                 model.AppendItem(category, item, caption);
                 ++load.ItemCount;
-            }
-            if (i == 0) load.ExpandFirst = true;
-        }
+            });
+        if (categoriesBegun > 0) load.ExpandFirst = true;
         load.Ok = true;
     } catch (const std::exception& e) {
         load.Error = e.what();
