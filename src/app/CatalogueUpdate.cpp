@@ -1,7 +1,6 @@
 #include "CatalogueUpdate.h"
 
 #include "WinksCatalogue.h"
-#include "XMLDocument.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,13 +35,11 @@ std::runtime_error Failure(const std::string& what, const std::string& path, int
 
 }  // namespace
 
-int AcceptDownloadedCatalogue(int replyCode, const std::string& file) {
+int AcceptDownloadedCatalogue(int replyCode, platform::TXMLDocument& doc) {
     if (replyCode < kFirstSuccessCode || replyCode > kLastSuccessCode) {
         throw ECatalogueRefused("The catalogue server answered with status " +
                                 std::to_string(replyCode));
     }
-    platform::TXMLDocument doc;
-    doc.SetFileName(file);
     int items = 0;
     try {
         doc.Activate();

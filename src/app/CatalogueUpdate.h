@@ -4,6 +4,8 @@
 // disk, so that at every instant WinksList.dat is the old catalogue or the new one, whole.
 #pragma once
 
+#include "XMLDocument.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -27,10 +29,11 @@ class ECatalogueRefused : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The number of items of the downloaded catalogue in file. Throws ECatalogueRefused when
-// replyCode is no success status, when the file does not load as a catalogue, or when it holds
-// no item (it cannot be the larger catalogue the server announced).
-int AcceptDownloadedCatalogue(int replyCode, const std::string& file);
+// The number of items of the downloaded catalogue, the file named by doc's FileName, which is
+// parsed into doc. Throws ECatalogueRefused when replyCode is no success status, when the file
+// does not load as a catalogue, or when it holds no item (it cannot be the larger catalogue the
+// server announced).
+int AcceptDownloadedCatalogue(int replyCode, platform::TXMLDocument& doc);
 
 // Puts file's bytes on disk, then renames it over target and puts the folder's entry on disk.
 // Throws std::runtime_error with the reason when the file cannot be flushed or renamed; target is

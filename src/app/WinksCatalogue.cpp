@@ -172,7 +172,7 @@ Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
 }
 
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,
-                             TWinksTreeModel& model) {
+                             TWinksTreeModel& model, const platform::TXMLDocument* parsed) {
     TCatalogueLoad load;
     // The views see the model again when the load ends, whichever way it ends.
     struct TLoadBracket {
@@ -183,8 +183,9 @@ TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fil
     try {
         // Step 3: close the document, set its file name, open it again.
         doc.Deactivate();
+        if (parsed != nullptr) doc = *parsed;
         doc.SetFileName(fileName);
-        doc.Activate();
+        if (parsed == nullptr) doc.Activate();
         const TXMLNode root = doc.DocumentElement();
         model.SetDocument(root.Document());
         // Step 4: the categories in document order, each with its items. The first category

@@ -118,7 +118,10 @@ void WalkCatalogue(const platform::TXMLNode& root, OnCategory&& onCategory, OnIt
 
 // Steps 2 to 4 of LoadWinksList: empty the model, reload doc from fileName, append the
 // categories and items. An error ends the load where it happened; the nodes added so far stay.
+// parsed, when given, is fileName's content parsed already: doc takes that parse instead of
+// reading the file again.
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,
-                             TWinksTreeModel& model);
+                             TWinksTreeModel& model,
+                             const platform::TXMLDocument* parsed = nullptr);
 
 }  // namespace zephyrine::app

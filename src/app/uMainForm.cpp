@@ -318,10 +318,10 @@ void TfrmMainForm::handleFileArgument() {
 
 // ---- The catalogue ----------------------------------------------------------------------------
 
-void TfrmMainForm::LoadWinksList() {
+void TfrmMainForm::LoadWinksList(const platform::TXMLDocument* parsed) {
     const TBusyCursor busy;  // steps 1 and 8
-    const TCatalogueLoad load =
-        LoadCatalogue(xmlWinksFile, Global.AppFolder + kCatalogueFileName, *treWinksListModel);
+    const TCatalogueLoad load = LoadCatalogue(xmlWinksFile, Global.AppFolder + kCatalogueFileName,
+                                              *treWinksListModel, parsed);
     FItemCount = load.ItemCount;
     if (load.ExpandFirst) treWinksList->expand(treWinksListModel->CategoryIndex(0));
     if (!load.Ok) {

@@ -65,8 +65,8 @@ class TfrmMainForm : public QMainWindow {
                  std::uint16_t serverPort = server::kDefaultServerPort, QWidget* parent = nullptr);
     ~TfrmMainForm() override;
 
-    // The catalogue into the tree.
-    void LoadWinksList();
+    // The catalogue into the tree. parsed, when given, is the catalogue file parsed already.
+    void LoadWinksList(const platform::TXMLDocument* parsed = nullptr);
 
     // The window's behaviours. Handlers without a guard of their own throw; the bindings hand
     // what they throw to ApplicationHandleException, the application's default error box.

@@ -101,13 +101,15 @@ void TfrmMainForm::actUpgradeExecute() {
             }
             // Only a whole catalogue takes the old one's place, and only then does the box
             // claim success.
-            AcceptDownloadedCatalogue(nmpWinksList->ReplyCode(), temp);
+            platform::TXMLDocument checked;
+            checked.SetFileName(temp);
+            AcceptDownloadedCatalogue(nmpWinksList->ReplyCode(), checked);
             ReplaceByRename(temp, Global.AppFolder + kCatalogueFileName);
             ShowMessage(message, TMsgIcon::Information);
             Global.CurrentWinks = newCount;
             Global.SaveSettings();
             QCoreApplication::processEvents();  // the window repaints after the box
-            LoadWinksList();
+            LoadWinksList(&checked);            // the file's content, parsed by the check
         }
     } catch (const std::exception&) {
         std::error_code ec;
