@@ -54,6 +54,11 @@ int AcceptDownloadedCatalogue(int replyCode, platform::TXMLDocument& doc) {
     return items;
 }
 
+void StartWriteback(const std::string& file) {
+    const TFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() >= 0) ::sync_file_range(fd.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void ReplaceByRename(const std::string& file, const std::string& target) {
     {
         const TFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));

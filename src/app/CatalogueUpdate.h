@@ -35,6 +35,10 @@ class ECatalogueRefused : public std::runtime_error {
 // server announced).
 int AcceptDownloadedCatalogue(int replyCode, platform::TXMLDocument& doc);
 
+// Starts writing file's bytes to disk without waiting, so that the flush of ReplaceByRename,
+// after other work, has less left to wait for. Best effort: nothing is reported.
+void StartWriteback(const std::string& file);
+
 // Puts file's bytes on disk, then renames it over target and puts the folder's entry on disk.
 // Throws std::runtime_error with the reason when the file cannot be flushed or renamed; target is
 // then as it was.

@@ -101,6 +101,7 @@ void TfrmMainForm::actUpgradeExecute() {
             }
             // Only a whole catalogue takes the old one's place, and only then does the box
             // claim success.
+            StartWriteback(temp);  // meanwhile the check reads it
             platform::TXMLDocument checked;
             checked.SetFileName(temp);
             AcceptDownloadedCatalogue(nmpWinksList->ReplyCode(), checked);

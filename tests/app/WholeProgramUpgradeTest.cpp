@@ -43,7 +43,9 @@ TEST_F(WholeProgramUpgradeTest, UpgradeFromTheDemoServerThenWithTheServerStopped
     fs::create_directories(Env("ZEPHYRINE_ARTIFACTS"));
     const std::string demo = bin + "/demo-content";
     CopyProgram(bin, app);
-    fs::copy_file(bin + "/WinksList.dat", app / "WinksList.dat");
+    // The sample catalogue from the sources: the one beside the build's program may have been
+    // updated by a user's run.
+    fs::copy_file(Env("ZEPHYRINE_SAMPLE_CATALOGUE"), app / "WinksList.dat");
 
     auto server = std::make_unique<TProcess>(
         std::vector<std::string>{bin + "/zephyrine-httpd", "--port", "0", "--search-path", demo},
