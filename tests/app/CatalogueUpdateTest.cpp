@@ -1,11 +1,10 @@
-// The rule for a downloaded catalogue, on files: the status range, the load, the rename.
+// The rule for a downloaded catalogue, on files: the status range and the load.
 #include "CatalogueUpdate.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 using namespace zephyrine;
-using test::ReadFile;
 using test::WriteFile;
 
 TEST(CatalogueUpdate, OnlyASuccessStatusAndALoadableCatalogueWithItemsAreAccepted) {
@@ -30,17 +29,4 @@ TEST(CatalogueUpdate, OnlyASuccessStatusAndALoadableCatalogueWithItemsAreAccepte
             EXPECT_TRUE(doc.Active());
         }
     }
-}
-
-TEST(CatalogueUpdate, ReplaceByRenameSwapsTheFileOrLeavesBothAlone) {
-    test::TTempDir dir;
-    WriteFile(dir / "new", "new");
-    WriteFile(dir / "old", "old");
-    EXPECT_THROW(app::ReplaceByRename(dir / "new", dir / "no-folder/old"), std::runtime_error);
-    EXPECT_THROW(app::ReplaceByRename(dir / "missing", dir / "old"), std::runtime_error);
-    EXPECT_EQ(ReadFile(dir / "new"), "new");
-    EXPECT_EQ(ReadFile(dir / "old"), "old");
-    app::ReplaceByRename(dir / "new", dir / "old");
-    EXPECT_EQ(ReadFile(dir / "old"), "new");
-    EXPECT_FALSE(std::filesystem::exists(dir / "new"));
 }
