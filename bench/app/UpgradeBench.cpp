@@ -4,8 +4,8 @@
 // BM_LoadWinksList: the window's LoadWinksList of the same file (as in LoadWinksListBench).
 // BM_Upgrade: the window's Upgrade against the same server, from the click to the reloaded tree:
 //   the count file, the catalogue, its check, the rename, Config.ini and the reload.
-//   Goal: Upgrade <= 1.3 x (curl + load); the ratio of the best means of each (with
-//   --benchmark_repetitions=N) is printed at the end.
+//   Goal: Upgrade <= 1.3 x (curl + load); the ratios of the best and of the median means of
+//   the repetitions (--benchmark_repetitions=N) are printed at the end.
 // BM_LivenessWhileTrickling: a server trickles a 1,000-item catalogue for 5 s while the window
 //   updates; the longest gap between two runs of a 10 ms timer on the UI thread. Goal: <= 50 ms.
 #include "../../tests/app/TestSupport.h"
@@ -16,7 +16,9 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -27,11 +29,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kTrickleMs = 5000;
 constexpr int kTricklePieces = 100;
 
-// Per benchmark, the best mean of its repetitions, for the ratio.
-std::map<std::string, double> meanMs;
+// Per benchmark, the mean of each repetition, for the ratios.
+std::map<std::string, std::vector<double>> meanMs;
 void Record(const std::string& name, double ms) {
-    const auto it = meanMs.find(name);
-    if (it == meanMs.end() || ms < it->second) meanMs[name] = ms;
+    meanMs[name].push_back(ms);
 }
 
 double Ms(Clock::duration d) {
@@ -187,13 +188,26 @@ void BM_LivenessWhileTrickling(benchmark::State& state) {
 }
 BENCHMARK(BM_LivenessWhileTrickling)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+double Best(std::vector<double> v) {
+    return *std::min_element(v.begin(), v.end());
+}
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
 void PrintRatioAndStop() {
     catalogueServer.reset();
     if (meanMs.count("curl") == 0 || meanMs.count("load") == 0 || meanMs.count("upgrade") == 0)
         return;
-    const double sum = meanMs["curl"] + meanMs["load"];
-    std::printf("Upgrade %.1f ms / (curl %.1f ms + load %.1f ms = %.1f ms) = %.2f (goal <= 1.3)\n",
-                meanMs["upgrade"], meanMs["curl"], meanMs["load"], sum, meanMs["upgrade"] / sum);
+    for (const auto& [what, of] : {std::pair{"best", &Best}, std::pair{"median", &Median}}) {
+        const double curl = of(meanMs["curl"]), load = of(meanMs["load"]);
+        const double upgrade = of(meanMs["upgrade"]);
+        std::printf(
+            "%s: Upgrade %.1f ms / (curl %.1f ms + load %.1f ms = %.1f ms) = %.2f "
+            "(goal <= 1.3)\n",
+            what, upgrade, curl, load, curl + load, upgrade / (curl + load));
+    }
 }
 
 }  // namespace
