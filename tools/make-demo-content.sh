@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the demo content folder that the demo content server serves: for every item of a
+# Builds the demo content folder that the demo server serves. As the catalogue server: a newer
+# catalogue (newnmpwinkslist.dat, the sample catalogue with a category of new items at its top)
+# and its count file (winkscount.txt). As the content server: for every item of the newer
 # catalogue, its preview movie (SwfUrl) and its pack (DownloadUrl), a cabinet holding the movie
 # and a small content description; and two sample content files to open with the program.
 # usage: make-demo-content.sh SWFWRITER CATALOGUE OUTDIR
@@ -13,9 +15,20 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
+# The newer catalogue and the number of its items, as the catalogue server announces it.
+grep -q '^<WinksList>$' "$catalogue" || { echo "no <WinksList> line in $catalogue" >&2; exit 1; }
+sed '/^<WinksList>$/a\
+  <New>\
+    <Wink WinkName="Shooting Star" DownloadUrl="shooting-star.cab" SwfUrl="shooting-star.swf"/>\
+    <Wink WinkName="Fireworks" DownloadUrl="fireworks.cab" SwfUrl="fireworks.swf"/>\
+    <Wink WinkName="Thumbs Up" DownloadUrl="thumbs-up.cab" SwfUrl="thumbs-up.swf"/>\
+  </New>' "$catalogue" > "$out/newnmpwinkslist.dat"
+count=$(grep -o 'WinkName="' "$out/newnmpwinkslist.dat" | wc -l)
+printf '[Config]\r\nCurrentWinks=%d\r\n' "$count" > "$out/winkscount.txt"
+
 i=0
 # One item per line: WinkName|DownloadUrl|SwfUrl (attribute order in the file does not matter).
-grep -o '<[^>]*WinkName="[^"]*"[^>]*>' "$catalogue" | while read -r element; do
+while read -r element; do
     attr() { sed -n "s/.*[[:space:]]$1=\"\([^\"]*\)\".*/\1/p" <<<"$element"; }
     name=$(attr WinkName)
     pack=$(attr DownloadUrl)
@@ -31,7 +44,7 @@ grep -o '<[^>]*WinkName="[^"]*"[^>]*>' "$catalogue" | while read -r element; do
         "$name" "$movie" > "$item/content.xml"
     rm -f "$out/$pack"
     (cd "$item" && gcab -c "$out/$pack" content.xml "$movie")
-done
+done < <(grep -o '<[^>]*WinkName="[^"]*"[^>]*>' "$out/newnmpwinkslist.dat")
 
 # A content file: an outer cabinet holding a description (.xml) and an inner pack with the movie.
 # The .mco is that cabinet as it is; the .mca lacks the first byte ("M") of its signature.

@@ -172,7 +172,7 @@ Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
 }
 
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,
-                             TWinksTreeModel& model) {
+                             TWinksTreeModel& model, const platform::TXMLDocument* parsed) {
     TCatalogueLoad load;
     // The views see the model again when the load ends, whichever way it ends.
     struct TLoadBracket {
@@ -183,23 +183,25 @@ TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fil
     try {
         // Step 3: close the document, set its file name, open it again.
         doc.Deactivate();
+        if (parsed != nullptr) doc = *parsed;
         doc.SetFileName(fileName);
-        doc.Activate();
+        if (parsed == nullptr) doc.Activate();
         const TXMLNode root = doc.DocumentElement();
         model.SetDocument(root.Document());
-        // Step 4: the categories in document order, each with its items.
-        const platform::TXMLNodeList categories = root.ChildNodes();
-        for (int i = 0; i < categories.Count(); ++i) {
-            const TXMLNodeRaw categoryElement = categories.RawItem(i);
-            const int category = model.AppendCategory(categoryElement);
-            for (TXMLNodeRaw item = categoryElement.first_child(); item;
-                 item = item.next_sibling()) {
-                const char* caption = TXMLNode::AttributeValueOf(item, "WinkName").CStr();
+        // Step 4: the categories in document order, each with its items. The first category
+        // is complete once a second one begins or the walk ends.
+        int categoriesBegun = 0;
+        WalkCatalogue(
+            root,
+            [&](TXMLNodeRaw element) {
+                if (++categoriesBegun == 2) load.ExpandFirst = true;
+                return model.AppendCategory(element);
+            },
+            [&](int category, TXMLNodeRaw item, const char* caption) {
                 model.AppendItem(category, item, caption);
                 ++load.ItemCount;
-            }
-            if (i == 0) load.ExpandFirst = true;
-        }
+            });
+        if (categoriesBegun > 0) load.ExpandFirst = true;
         load.Ok = true;
     } catch (const std::exception& e) {
         load.Error = e.what();

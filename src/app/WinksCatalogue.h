@@ -99,9 +99,29 @@ struct TCatalogueLoad {
     bool ExpandFirst = false;  // the first category's items are all in place: expand it
 };
 
+// The walk the tree is built by, for every reader of a catalogue: onCategory(element) for each
+// child of the document element in document order, returning the category's index, then
+// onItem(index, element, caption) for each child of that category, caption being its "WinkName"
+// text. An item without "WinkName" throws platform::EXMLDocError.
+template <typename OnCategory, typename OnItem>
+void WalkCatalogue(const platform::TXMLNode& root, OnCategory&& onCategory, OnItem&& onItem) {
+    const platform::TXMLNodeList categories = root.ChildNodes();
+    for (int i = 0; i < categories.Count(); ++i) {
+        const platform::TXMLNodeRaw categoryElement = categories.RawItem(i);
+        const int category = onCategory(categoryElement);
+        for (platform::TXMLNodeRaw item = categoryElement.first_child(); item;
+             item = item.next_sibling()) {
+            onItem(category, item, platform::TXMLNode::AttributeValueOf(item, "WinkName").CStr());
+        }
+    }
+}
+
 // Steps 2 to 4 of LoadWinksList: empty the model, reload doc from fileName, append the
 // categories and items. An error ends the load where it happened; the nodes added so far stay.
+// parsed, when given, is fileName's content parsed already: doc takes that parse instead of
+// reading the file again.
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,
-                             TWinksTreeModel& model);
+                             TWinksTreeModel& model,
+                             const platform::TXMLDocument* parsed = nullptr);
 
 }  // namespace zephyrine::app

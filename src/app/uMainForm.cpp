@@ -1,5 +1,7 @@
 #include "uMainForm.h"
 
+#include "CatalogueUpdate.h"
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -35,15 +37,15 @@ void ShowAction(QPushButton* button, QAction* action, bool takeCaption) {
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
 
-// The busy cursor for the whole application while a scope runs.
-struct TBusyCursor {
-    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
-
 }  // namespace
+
+TBusyCursor::TBusyCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TBusyCursor::~TBusyCursor() {
+    QApplication::restoreOverrideCursor();
+}
 
 void TApplicationEvents::SetOnMessage(THandler handler) {
     onMessage_ = std::move(handler);
@@ -72,6 +74,7 @@ TfrmMainForm::TfrmMainForm(TGlobal& global, platform::TPlatform platform,
     createTreePopupMenu();
     createPreviewPanel();
     createButtonBar();
+    createHttpClients();
     createEventBindings();
     centreOnScreen();
     FormCreate();
@@ -124,6 +127,12 @@ void TfrmMainForm::createStatusBar() {
     staOptStatePanel = new QLabel(staOptState);
     staOptStatePanel->setObjectName("staOptStatePanel");
     staOptState->addWidget(staOptStatePanel, 1);  // one panel, spanning the bar
+    prgUpgrade = new QProgressBar(staOptState);
+    prgUpgrade->setObjectName("prgUpgrade");
+    prgUpgrade->setFixedSize(150, 15);
+    prgUpgrade->setTextVisible(false);
+    prgUpgrade->hide();
+    staOptState->addPermanentWidget(prgUpgrade);
     setStatusBar(staOptState);
 }
 
@@ -282,6 +291,7 @@ void TfrmMainForm::hookApplicationEvents() {
 // Everything else passes.
 bool TfrmMainForm::ApplicationEvents1Message(QObject* receiver, QEvent* event) {
     if (RouteContentFileDrag(receiver, event)) return true;
+    if (RouteUpgradeEscape(receiver, event)) return true;
     if (event->type() == QEvent::MouseButtonPress) {
         if (static_cast<QMouseEvent*>(event)->button() != Qt::RightButton) return false;
     } else if (event->type() == QEvent::ContextMenu) {
@@ -308,10 +318,10 @@ void TfrmMainForm::handleFileArgument() {
 
 // ---- The catalogue ----------------------------------------------------------------------------
 
-void TfrmMainForm::LoadWinksList() {
+void TfrmMainForm::LoadWinksList(const platform::TXMLDocument* parsed) {
     const TBusyCursor busy;  // steps 1 and 8
-    const TCatalogueLoad load =
-        LoadCatalogue(xmlWinksFile, Global.AppFolder + "WinksList.dat", *treWinksListModel);
+    const TCatalogueLoad load = LoadCatalogue(xmlWinksFile, Global.AppFolder + kCatalogueFileName,
+                                              *treWinksListModel, parsed);
     FItemCount = load.ItemCount;
     if (load.ExpandFirst) treWinksList->expand(treWinksListModel->CategoryIndex(0));
     if (!load.Ok) {

@@ -6,6 +6,7 @@
 
 #include "CustomWebServer.h"
 #include "InstancePresence.h"
+#include "NMHTTP.h"
 #include "Platform.h"
 #include "WinksCatalogue.h"
 #include "WinksGlobal.h"
@@ -16,6 +17,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTreeView>
@@ -44,6 +46,15 @@ class TApplicationEvents : public QObject {
     THandler onMessage_;
 };
 
+// The busy cursor for the whole application while a scope runs.
+class TBusyCursor {
+  public:
+    TBusyCursor();
+    ~TBusyCursor();
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
 class TfrmMainForm : public QMainWindow {
     Q_OBJECT
   public:
@@ -54,8 +65,8 @@ class TfrmMainForm : public QMainWindow {
                  std::uint16_t serverPort = server::kDefaultServerPort, QWidget* parent = nullptr);
     ~TfrmMainForm() override;
 
-    // The catalogue into the tree.
-    void LoadWinksList();
+    // The catalogue into the tree. parsed, when given, is the catalogue file parsed already.
+    void LoadWinksList(const platform::TXMLDocument* parsed = nullptr);
 
     // The window's behaviours. Handlers without a guard of their own throw; the bindings hand
     // what they throw to ApplicationHandleException, the application's default error box.
@@ -85,6 +96,14 @@ class TfrmMainForm : public QMainWindow {
     // install command.
     void OpenDroppedFile(const std::string& file);
 
+    // The catalogue update (Upgrade) and the count client's connection events.
+    void actUpgradeExecute();
+    void nmpWinksCountConnect();
+    void nmpWinksCountConnectionFailed();
+    // Ends a running update's request; the update then ends as unsuccessful, nothing replaced.
+    void AbortUpgrade();
+    bool Upgrading() const { return upgrading_; }
+
     // Every message box of the window: through TPlatform::MessageBox, owner the window.
     void ShowMessage(const std::string& text, platform::TMsgIcon icon);
     // The single panel of staOptState.
@@ -107,6 +126,8 @@ class TfrmMainForm : public QMainWindow {
     // ---- components ----------------------------------------------------------------------------
     QStatusBar* staOptState = nullptr;
     QLabel* staOptStatePanel = nullptr;  // the status bar's one panel
+    // Beside the panel while the new catalogue downloads: its bytes received.
+    QProgressBar* prgUpgrade = nullptr;
     QWidget* Panel1 = nullptr;
     QTreeView* treWinksList = nullptr;
     TImageList ImageList1;
@@ -130,6 +151,9 @@ class TfrmMainForm : public QMainWindow {
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
     TApplicationEvents* ApplicationEvents1 = nullptr;
+    // The HTTP clients of the catalogue update: the count file and the new catalogue.
+    std::unique_ptr<httpclient::TNMHTTP> nmpWinksCount;
+    std::unique_ptr<httpclient::TNMHTTP> nmpWinksList;
     // Not connected at start: made on the first hand-over and kept until the window goes.
     std::unique_ptr<platform::IMessengerContentInstaller> MsnInstaller;
 
@@ -145,6 +169,9 @@ class TfrmMainForm : public QMainWindow {
     void resizeEvent(QResizeEvent* event) override;  // FormResize
     void showEvent(QShowEvent* event) override;      // FormShow, on the first showing
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // While an update runs, a close waits for it: the request is aborted, and the window closes
+    // once the update has unwound.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     // The layout, in the order the constructor runs them.
@@ -155,6 +182,7 @@ class TfrmMainForm : public QMainWindow {
     void createTreePopupMenu();
     void createPreviewPanel();
     void createButtonBar();
+    void createHttpClients();
     void centreOnScreen();
     // FormCreate and its steps.
     void FormCreate();
@@ -167,12 +195,21 @@ class TfrmMainForm : public QMainWindow {
     // Drags over the window or any widget in it: content files are taken, the rest refused.
     bool RouteContentFileDrag(QObject* receiver, QEvent* event);
     std::string DroppedContentFile(const QMimeData* data) const;
+    // Escape while an update's request runs aborts it.
+    bool RouteUpgradeEscape(QObject* receiver, QEvent* event);
+    // One request of the update; throws when it fails or the update was aborted meanwhile.
+    void RunUpgradeRequest(httpclient::TNMHTTP& client, const std::string& url);
+    void ShowDownloadProgress();
     void ActivateServer();
     void treWinksListMouseUp() {}  // does nothing
     void layoutButtonBar();
     void createEventBindings();
     platform::IMessengerContentInstaller& ConnectedMsnInstaller();
     bool shown_ = false;
+    bool upgrading_ = false;                         // actUpgradeExecute is under way
+    bool upgradeAborted_ = false;                    // ... and was told to stop
+    bool closeAfterUpgrade_ = false;                 // a close arrived meanwhile
+    httpclient::TNMHTTP* runningRequest_ = nullptr;  // the update's client inside Get
 
     platform::TInstancePresence presence_;  // stands for the window class "Zephyrine"
 };

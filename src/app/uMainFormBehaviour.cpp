@@ -61,6 +61,7 @@ void TfrmMainForm::createEventBindings() {
     });
     connect(actInstall, &QAction::triggered, this, guarded(&TfrmMainForm::actInstallExecute));
     connect(actInstallChe, &QAction::triggered, this, guarded(&TfrmMainForm::actInstallCheExecute));
+    connect(actUpgrade, &QAction::triggered, this, guarded(&TfrmMainForm::actUpgradeExecute));
     connect(actAbout, &QAction::triggered, this, guarded(&TfrmMainForm::actAboutExecute));
     connect(btnClose, &QPushButton::clicked, this, guarded(&TfrmMainForm::btnCloseClick));
     connect(btnSupport, &QPushButton::clicked, this, guarded(&TfrmMainForm::btnSupportClick));

@@ -126,6 +126,8 @@ void TfrmMainForm::ActivateServer() {
 // ---- dropped files ----------------------------------------------------------------------------
 
 void TfrmMainForm::OpenDroppedFile(const std::string& file) {
+    // A drop taken just before an update began arrives in its pump: the update has the commands.
+    if (upgrading_) return;
     // A new single install, guarded like the others: the commands wait for its completion.
     SetActionsEnabled(false);
     FQueueMode = false;

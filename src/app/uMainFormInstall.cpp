@@ -38,10 +38,10 @@ void TfrmMainForm::treWinksListClick() {
     const QModelIndex node = SelectedNode();
     if (TWinksTreeModel::IsItem(node)) {
         PreviewItem(treWinksListModel->ItemElement(node));
-        actInstall->setEnabled(true);
-    } else {  // nothing selected, or a category
+        if (!upgrading_) actInstall->setEnabled(true);  // the update keeps the commands off
+    } else {                                            // nothing selected, or a category
         FCurrentItem = platform::TXMLNode();
-        actInstall->setEnabled(false);
+        if (!upgrading_) actInstall->setEnabled(false);
     }
 }
 
