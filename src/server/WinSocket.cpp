@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -32,7 +31,6 @@ constexpr auto kTrimInterval = std::chrono::seconds(1);
 constexpr auto kHostNameLifetime = std::chrono::seconds(10);
 constexpr std::size_t kHostNameCacheSize = 1024;
 constexpr int kUnknownPriority = INT_MIN;
-constexpr std::size_t kStackPoolLimit = 128;  // stacks kept beyond their thread, at most
 
 // Reverse lookups of peer addresses, remembered for a short while: a client that connects once
 // per request would otherwise cost a lookup each time. Lookups themselves run one at a time,
@@ -67,60 +65,6 @@ std::string ReverseLookup(const sockaddr_in& peer) {
     cache[peer.sin_addr.s_addr] = {found, std::chrono::steady_clock::now() + kHostNameLifetime};
     return found;
 }
-
-// Stacks for connection threads, kept for reuse after their thread has been joined. The C
-// library keeps stacks of its own making too, but on each thread's end it hands the used pages
-// back to the system, so the next thread faults them in and zeroes them again; a thread beyond
-// the cache paid that on every connection. The pool is emptied when a burst has passed.
-class TStackPool {
-  public:
-    static TStackPool& Instance() {
-        static auto* pool = new TStackPool;  // never destroyed: threads may end after exit
-        return *pool;
-    }
-    // The usable part of a stack with a guard page below it, or null when none can be mapped.
-    void* Take() {
-        {
-            std::lock_guard guard(lock_);
-            if (!free_.empty()) {
-                void* stack = free_.back();
-                free_.pop_back();
-                return stack;
-            }
-        }
-        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        void* block = ::mmap(nullptr, kConnectionThreadStack + page, PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-        if (block == MAP_FAILED) return nullptr;
-        ::mprotect(block, page, PROT_NONE);
-        return static_cast<char*>(block) + page;
-    }
-    void Give(void* stack) {
-        std::lock_guard guard(lock_);
-        if (free_.size() < kStackPoolLimit) {
-            free_.push_back(stack);
-            return;
-        }
-        Unmap(stack);
-    }
-    void Empty() {
-        std::vector<void*> stacks;
-        {
-            std::lock_guard guard(lock_);
-            stacks.swap(free_);
-        }
-        for (void* stack : stacks)
-            Unmap(stack);
-    }
-
-  private:
-    static void Unmap(void* stack) {
-        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        ::munmap(static_cast<char*>(stack) - page, kConnectionThreadStack + page);
-    }
-    std::mutex lock_;
-    std::vector<void*> free_;
-};
 
 void SetWait(int handle, int waitMs) {
     timeval tv{};
@@ -373,12 +317,21 @@ std::size_t TWinSocketStream::Write(const void* buffer, std::size_t count) {
 // --- TEvent ---
 
 void TEvent::Set() {
-    set_.store(1, std::memory_order_release);
-    set_.notify_one();
+    {
+        std::lock_guard guard(lock_);
+        set_ = true;
+    }
+    changed_.notify_one();
+}
+
+void TEvent::Reset() {
+    std::lock_guard guard(lock_);
+    set_ = false;
 }
 
 void TEvent::Wait() {
-    set_.wait(0, std::memory_order_acquire);
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [this] { return set_; });
 }
 
 // --- TServerClientThread ---
@@ -392,12 +345,7 @@ TServerClientThread::~TServerClientThread() {
 void TServerClientThread::Start() {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    stack_ = TStackPool::Instance().Take();
-    if (stack_) {
-        pthread_attr_setstack(&attributes, stack_, kConnectionThreadStack);
-    } else {
-        pthread_attr_setstacksize(&attributes, kConnectionThreadStack);
-    }
+    pthread_attr_setstacksize(&attributes, kConnectionThreadStack);
     const int failed = pthread_create(
         &thread_, &attributes,
         [](void* self) -> void* {
@@ -406,10 +354,6 @@ void TServerClientThread::Start() {
         },
         this);
     pthread_attr_destroy(&attributes);
-    if (failed && stack_) {
-        TStackPool::Instance().Give(stack_);
-        stack_ = nullptr;
-    }
     if (failed) throw std::system_error(failed, std::generic_category(), "pthread_create");
     started_ = true;
 }
@@ -418,8 +362,6 @@ void TServerClientThread::Join() {
     if (started_ && !pthread_equal(thread_, pthread_self())) {
         pthread_join(thread_, nullptr);
         started_ = false;
-        // Only a joined thread is surely off its stack.
-        if (stack_) TStackPool::Instance().Give(std::exchange(stack_, nullptr));
     }
 }
 
@@ -652,7 +594,6 @@ void TServerWinSocket::ReapFinished() {
         now - lastTrim_ >= kTrimInterval) {
         lastTrim_ = now;
         ::malloc_trim(0);
-        TStackPool::Instance().Empty();
     }
 }
 

@@ -138,15 +138,20 @@ class TWinSocketStream final : public base::TStream {
     int waitMs_;
 };
 
-// A manual-reset event for one waiting thread.
+// A manual-reset event for one waiting thread. It waits on a condition variable: std::atomic's
+// wait (and the semaphores built on it) spins and yields before it sleeps, which under load
+// quadrupled the 99th-percentile latency of the requests, since the waiting threads take turns
+// from the ones that have work.
 class TEvent {
   public:
     void Set();
-    void Reset() { set_.store(0, std::memory_order_relaxed); }
+    void Reset();
     void Wait();
 
   private:
-    std::atomic<int> set_{0};
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool set_ = false;
 };
 
 // A connection thread: serves the connection it is handed, then waits for the next one while it
@@ -188,7 +193,6 @@ class TServerClientThread {
     std::atomic<bool> terminated_{false};
     TEvent wake_;
     pthread_t thread_{};
-    void* stack_ = nullptr;  // from the stack pool; given back once the thread is joined
     bool started_ = false;
 };
 
