@@ -2,6 +2,7 @@
 // the window's LoadWinksList measured on it, and a main that runs the benchmarks of a program.
 #pragma once
 
+#include "../../tests/app/MainFormProbe.h"
 #include "Platform.h"
 #include "WinksGlobal.h"
 #include "uMainForm.h"
@@ -81,8 +82,8 @@ inline double RunLoadWinksList(benchmark::State& state) {
         total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                      .count();
     }
-    if (window.FItemCount != kBenchItems) std::abort();
-    state.SetItemsProcessed(state.iterations() * window.FItemCount);
+    if (Probe(window).FItemCount != kBenchItems) std::abort();
+    state.SetItemsProcessed(state.iterations() * Probe(window).FItemCount);
     return total / static_cast<double>(state.iterations());
 }
 

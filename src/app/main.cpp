@@ -75,9 +75,9 @@ int main(int argc, char** argv) {
     app::TfrmMainForm window(Global, CreatePlatform(), roots, fileArgument);  // 5
     if (Tracing()) {
         // Entries are delivered through the event loop, so none is missed by assigning it now.
-        window.FServer->OnLogEntry = [](server::TCustomServerLog&,
-                                        std::unique_ptr<server::TTransactionLogEntry>& entry,
-                                        bool&) { Trace("ServerLog", server::LogLine(*entry)); };
+        window.EmbeddedServer().OnLogEntry =
+            [](server::TCustomServerLog&, std::unique_ptr<server::TTransactionLogEntry>& entry,
+               bool&) { Trace("ServerLog", server::LogLine(*entry)); };
     }
     window.show();
     return application.exec();  // 6

@@ -84,8 +84,7 @@ TFrmAbout::TFrmAbout(QWidget* owner, platform::IShell* shell, std::string skinPa
     Label5 = AddLink(kSupportMail, 175, 63);
     Label9 = AddLabel(new QLabel("Sales:", this), 98, 85);
     Label8 = AddLink(kSalesMail, 175, 85);
-    Label7 = AddLabel(
-        new QLabel("Winks belong to their makers.", this), 99, 135);
+    Label7 = AddLabel(new QLabel("Winks belong to their makers.", this), 99, 135);
     Label1->setObjectName("Label1");
     Label3->setObjectName("Label3");
     Label4->setObjectName("Label4");

@@ -1,7 +1,7 @@
 // Unit uMainForm: the main window TfrmMainForm. It owns every component; the platform pieces come
 // from its creator (TPlatform), and so do the settings (TGlobal) and the two remote roots.
-// Components and fields are public, so that the other units of the program and the tests reach
-// them.
+// Its fields and components are its own: the program reaches the window through the named
+// operations below, and tests through TMainFormProbe.
 #pragma once
 
 #include "CustomWebServer.h"
@@ -57,6 +57,9 @@ class TBusyCursor {
 
 class TfrmMainForm : public QMainWindow {
     Q_OBJECT
+    // The one way tests and benchmarks look at the fields and components (tests/app).
+    friend class TMainFormProbe;
+
   public:
     // fileArgument: the first command-line argument ("" when none), handled by FormCreate step 7.
     // serverPort: FServer's port (0: the system chooses one when it is activated).
@@ -112,6 +115,59 @@ class TfrmMainForm : public QMainWindow {
     // The selected node of treWinksList (invalid when none).
     QModelIndex SelectedNode() const;
 
+    // The number of items in the tree, as the last load counted them.
+    int ItemCount() const { return FItemCount; }
+    // The embedded server (inactive until the first content-file install).
+    server::TCustomWebServer& EmbeddedServer() { return *FServer; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;  // FormResize
+    void showEvent(QShowEvent* event) override;      // FormShow, on the first showing
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // While an update runs, a close waits for it: the request is aborted, and the window closes
+    // once the update has unwound.
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // The layout, in the order the constructor runs them.
+    void createWindow();
+    void createActions();
+    void createStatusBar();
+    void createTreePanel();
+    void createTreePopupMenu();
+    void createPreviewPanel();
+    void createButtonBar();
+    void createHttpClients();
+    void centreOnScreen();
+    // FormCreate and its steps.
+    void FormCreate();
+    void createServer();
+    void hookApplicationEvents();
+    void createInstallQueues();
+    void handleFileArgument();
+
+    bool ApplicationEvents1Message(QObject* receiver, QEvent* event);
+    // Drags over the window or any widget in it: content files are taken, the rest refused.
+    bool RouteContentFileDrag(QObject* receiver, QEvent* event);
+    std::string DroppedContentFile(const QMimeData* data) const;
+    // Escape while an update's request runs aborts it.
+    bool RouteUpgradeEscape(QObject* receiver, QEvent* event);
+    // One request of the update; throws when it fails or the update was aborted meanwhile.
+    void RunUpgradeRequest(httpclient::TNMHTTP& client, const std::string& url);
+    void ShowDownloadProgress();
+    void ActivateServer();
+    void treWinksListMouseUp() {}  // does nothing
+    void layoutButtonBar();
+    void createEventBindings();
+    platform::IMessengerContentInstaller& ConnectedMsnInstaller();
+    bool shown_ = false;
+    bool upgrading_ = false;                         // actUpgradeExecute is under way
+    bool upgradeAborted_ = false;                    // ... and was told to stop
+    bool closeAfterUpgrade_ = false;                 // a close arrived meanwhile
+    httpclient::TNMHTTP* runningRequest_ = nullptr;  // the update's client inside Get
+
+    platform::TInstancePresence presence_;  // stands for the window class "Zephyrine"
+
     // ---- fields -----------------------------------------------------------------
     platform::TXMLNode FCurrentItem;  // counted reference to the item being previewed, or null
     int FInstallTotal = 0;
@@ -164,54 +220,6 @@ class TfrmMainForm : public QMainWindow {
     const std::string DownloadBaseUrl;  // content root + "/download/"
     const std::string FileArgument;
     const std::uint16_t ServerPort;
-
-  protected:
-    void resizeEvent(QResizeEvent* event) override;  // FormResize
-    void showEvent(QShowEvent* event) override;      // FormShow, on the first showing
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    // While an update runs, a close waits for it: the request is aborted, and the window closes
-    // once the update has unwound.
-    void closeEvent(QCloseEvent* event) override;
-
-  private:
-    // The layout, in the order the constructor runs them.
-    void createWindow();
-    void createActions();
-    void createStatusBar();
-    void createTreePanel();
-    void createTreePopupMenu();
-    void createPreviewPanel();
-    void createButtonBar();
-    void createHttpClients();
-    void centreOnScreen();
-    // FormCreate and its steps.
-    void FormCreate();
-    void createServer();
-    void hookApplicationEvents();
-    void createInstallQueues();
-    void handleFileArgument();
-
-    bool ApplicationEvents1Message(QObject* receiver, QEvent* event);
-    // Drags over the window or any widget in it: content files are taken, the rest refused.
-    bool RouteContentFileDrag(QObject* receiver, QEvent* event);
-    std::string DroppedContentFile(const QMimeData* data) const;
-    // Escape while an update's request runs aborts it.
-    bool RouteUpgradeEscape(QObject* receiver, QEvent* event);
-    // One request of the update; throws when it fails or the update was aborted meanwhile.
-    void RunUpgradeRequest(httpclient::TNMHTTP& client, const std::string& url);
-    void ShowDownloadProgress();
-    void ActivateServer();
-    void treWinksListMouseUp() {}  // does nothing
-    void layoutButtonBar();
-    void createEventBindings();
-    platform::IMessengerContentInstaller& ConnectedMsnInstaller();
-    bool shown_ = false;
-    bool upgrading_ = false;                         // actUpgradeExecute is under way
-    bool upgradeAborted_ = false;                    // ... and was told to stop
-    bool closeAfterUpgrade_ = false;                 // a close arrived meanwhile
-    httpclient::TNMHTTP* runningRequest_ = nullptr;  // the update's client inside Get
-
-    platform::TInstancePresence presence_;  // stands for the window class "Zephyrine"
 };
 
 }  // namespace zephyrine::app

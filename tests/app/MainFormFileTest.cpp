@@ -145,7 +145,7 @@ TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
     const std::string file = ContentFile("X.mca", {{"wink.xml", "<wink/>"}}, kMovie);
     auto window = Create(file);
     std::vector<std::string> log;
-    window->FServer->OnLogEntry = [&](auto&, auto& entry, bool&) {
+    Probe(*window).FServer->OnLogEntry = [&](auto&, auto& entry, bool&) {
         log.push_back(server::LogLine(*entry));
     };
     const std::string whole = "M" + ReadFile(file);
@@ -155,9 +155,10 @@ TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
     EXPECT_EQ(ReadFile(Work() + "wink.swf"), "FWS movie");
     EXPECT_FALSE(fs::exists(Work() + "wink.xml")) << "the .XML files go before the second run";
     EXPECT_EQ(window->StatusText(), " Installing..");
-    ASSERT_TRUE(window->FServer->Listening());
+    ASSERT_TRUE(Probe(*window).FServer->Listening());
     const std::string url =
-        "http://127.0.0.1:" + std::to_string(window->FServer->ServingPort()) + "/temppack11.cab";
+        "http://127.0.0.1:" + std::to_string(Probe(*window).FServer->ServingPort()) +
+        "/temppack11.cab";
     EXPECT_EQ(record->deleted, std::vector<std::string>{url});
     EXPECT_EQ(record->handedOver, std::vector<std::string>{url});
 
@@ -170,7 +171,7 @@ TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
     EXPECT_EQ(log[0].rfind("GET\t", 0), 0u) << log[0];
     EXPECT_NE(log[0].find("\t/temppack11.cab\t"), std::string::npos) << log[0];
     EXPECT_TRUE(messages->empty());
-    EXPECT_TRUE(window->FServer->Listening()) << "the server stays on";
+    EXPECT_TRUE(Probe(*window).FServer->Listening()) << "the server stays on";
 }
 
 TEST_F(MainFormFileTest, McoIsUnpackedDirectlyAndHandedOverWhole) {
@@ -276,7 +277,7 @@ TEST_F(MainFormFileTest, PortTakenGoesToTheMessageBoxAndTheWindowOpens) {
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_EQ((*messages)[0].Icon, platform::TMsgIcon::Error);
     EXPECT_NE((*messages)[0].Text.find("bind"), std::string::npos) << (*messages)[0].Text;
-    EXPECT_FALSE(window->FServer->Listening());
+    EXPECT_FALSE(Probe(*window).FServer->Listening());
     EXPECT_TRUE(record->handedOver.empty());
     window->show();
     EXPECT_TRUE(window->isVisible());
@@ -313,7 +314,7 @@ TEST_F(MainFormFileTest, CorruptMissingAndUnunpackableFiles) {
 TEST_F(MainFormFileTest, DroppedContentFileIsUnpackedPreviewedAndInstalled) {
     auto window = Create();
     window->show();
-    window->FQueueMode = true;  // left from an earlier Install Checked run
+    Probe(*window).FQueueMode = true;  // left from an earlier Install Checked run
     const auto drag = [&](const std::string& file, QWidget* onto, QEvent::Type type) {
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
@@ -329,15 +330,15 @@ TEST_F(MainFormFileTest, DroppedContentFileIsUnpackedPreviewedAndInstalled) {
     WriteFile(dir / "notes.txt", "x");
     EXPECT_FALSE(drag(dir / "notes.txt", window.get(), QEvent::DragEnter));
     const std::string file = Mco();
-    EXPECT_TRUE(drag(file, window->flsPreview, QEvent::DragEnter));
-    EXPECT_TRUE(drag(file, window->flsPreview, QEvent::Drop));
+    EXPECT_TRUE(drag(file, Probe(*window).flsPreview, QEvent::DragEnter));
+    EXPECT_TRUE(drag(file, Probe(*window).flsPreview, QEvent::Drop));
     QApplication::processEvents();
     EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "wink.swf"});
-    EXPECT_FALSE(window->actUpgrade->isEnabled()) << "an install is under way";
+    EXPECT_FALSE(Probe(*window).actUpgrade->isEnabled()) << "an install is under way";
     EXPECT_FALSE(drag(file, window.get(), QEvent::DragEnter)) << "one install at a time";
     ASSERT_TRUE(WaitForResults(1));
     EXPECT_EQ(window->StatusText(), " installed successfully.");
-    EXPECT_TRUE(window->actUpgrade->isEnabled());
+    EXPECT_TRUE(Probe(*window).actUpgrade->isEnabled());
     EXPECT_TRUE(fs::exists(Stored("wink.xml")));
 }
 

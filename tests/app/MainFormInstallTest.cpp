@@ -82,34 +82,34 @@ class MainFormInstallTest : public ::testing::Test {
     }
 
     QModelIndex Item(int category, int item) {
-        return window->treWinksListModel->ItemIndex(category, item);
+        return Probe(*window).treWinksListModel->ItemIndex(category, item);
     }
 
     // A user's click on a node (an invalid index clicks the empty space below the nodes).
     void Click(const QModelIndex& node) {
-        QWidget* viewport = window->treWinksList->viewport();
+        QWidget* viewport = Probe(*window).treWinksList->viewport();
         if (node.isValid()) {
-            if (node.parent().isValid()) window->treWinksList->expand(node.parent());
-            const QRect r = window->treWinksList->visualRect(node);
+            if (node.parent().isValid()) Probe(*window).treWinksList->expand(node.parent());
+            const QRect r = Probe(*window).treWinksList->visualRect(node);
             QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
         } else {
-            window->treWinksList->clearSelection();
+            Probe(*window).treWinksList->clearSelection();
             QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(5, viewport->height() - 3));
         }
         QApplication::processEvents();
     }
 
     void Check(const QModelIndex& item) {
-        window->treWinksListModel->setData(item, Qt::Checked, Qt::CheckStateRole);
+        Probe(*window).treWinksListModel->setData(item, Qt::Checked, Qt::CheckStateRole);
     }
 
     bool ActionsEnabled() const {
-        return window->actInstall->isEnabled() && window->actUpgrade->isEnabled() &&
-               window->actInstallChe->isEnabled();
+        return Probe(*window).actInstall->isEnabled() && Probe(*window).actUpgrade->isEnabled() &&
+               Probe(*window).actInstallChe->isEnabled();
     }
     bool ActionsDisabled() const {
-        return !window->actInstall->isEnabled() && !window->actUpgrade->isEnabled() &&
-               !window->actInstallChe->isEnabled();
+        return !Probe(*window).actInstall->isEnabled() && !Probe(*window).actUpgrade->isEnabled() &&
+               !Probe(*window).actInstallChe->isEnabled();
     }
 
     // Runs the event loop until the actions are enabled again.
@@ -143,19 +143,21 @@ class MainFormInstallTest : public ::testing::Test {
 
 TEST_F(MainFormInstallTest, InstallWithNothingOrACategorySelectedAsksForAWink) {
     CreateWindow();
-    for (const QModelIndex& node : {QModelIndex(), window->treWinksListModel->CategoryIndex(1)}) {
+    for (const QModelIndex& node :
+         {QModelIndex(), Probe(*window).treWinksListModel->CategoryIndex(1)}) {
         if (node.isValid())
             Click(node);
         else
-            window->treWinksList->clearSelection();
+            Probe(*window).treWinksList->clearSelection();
         messages->clear();
-        const bool before = window->actUpgrade->isEnabled();
+        const bool before = Probe(*window).actUpgrade->isEnabled();
         window->actInstallExecute();
         ASSERT_EQ(messages->size(), 1u);
         EXPECT_EQ((*messages)[0].Text, "Please select a Wink in the list.");
         EXPECT_EQ((*messages)[0].Caption, "Zephyrine");
         EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Information);
-        EXPECT_EQ(window->actUpgrade->isEnabled(), before) << "the action states do not change";
+        EXPECT_EQ(Probe(*window).actUpgrade->isEnabled(), before)
+            << "the action states do not change";
     }
     EXPECT_TRUE(handedOver->empty());
     EXPECT_EQ(installersMade, 0) << "the installer is not connected before the first hand-over";
@@ -164,30 +166,31 @@ TEST_F(MainFormInstallTest, InstallWithNothingOrACategorySelectedAsksForAWink) {
 TEST_F(MainFormInstallTest, ClickMakesTheItemCurrentAndACategoryClearsIt) {
     CreateWindow();
     Click(Item(0, 1));
-    EXPECT_TRUE(window->FCurrentItem == window->treWinksListModel->ItemElement(Item(0, 1)));
-    EXPECT_TRUE(window->actInstall->isEnabled());
+    EXPECT_TRUE(Probe(*window).FCurrentItem ==
+                Probe(*window).treWinksListModel->ItemElement(Item(0, 1)));
+    EXPECT_TRUE(Probe(*window).actInstall->isEnabled());
     EXPECT_EQ(window->StatusText(), "Previewing..");
-    Click(window->treWinksListModel->CategoryIndex(0));
-    EXPECT_TRUE(window->FCurrentItem.IsNull());
-    EXPECT_FALSE(window->actInstall->isEnabled());
+    Click(Probe(*window).treWinksListModel->CategoryIndex(0));
+    EXPECT_TRUE(Probe(*window).FCurrentItem.IsNull());
+    EXPECT_FALSE(Probe(*window).actInstall->isEnabled());
     Click(Item(1, 0));
     Click(QModelIndex());
-    EXPECT_TRUE(window->FCurrentItem.IsNull());
-    EXPECT_FALSE(window->actInstall->isEnabled());
+    EXPECT_TRUE(Probe(*window).FCurrentItem.IsNull());
+    EXPECT_FALSE(Probe(*window).actInstall->isEnabled());
 }
 
 TEST_F(MainFormInstallTest, SingleInstallOfFoo) {
     MakePack("foo.cab", "foo.xml");
     CreateWindow();
     Click(Item(0, 0));
-    window->actInstall->trigger();
+    Probe(*window).actInstall->trigger();
     EXPECT_TRUE(ActionsDisabled()) << "the commands wait for the completion";
     ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(window->StatusText(), "Foo installed successfully.");
     EXPECT_EQ(*handedOver, std::vector<std::string>{Url("foo.cab")});
     EXPECT_EQ(test::ReadFile(Stored("foo", "foo.xml")), "content of foo.xml");
     EXPECT_TRUE(messages->empty());
-    EXPECT_FALSE(window->FQueueMode);
+    EXPECT_FALSE(Probe(*window).FQueueMode);
 }
 
 TEST_F(MainFormInstallTest, QueueOfThreeInTreeOrderOneAtATime) {
@@ -199,8 +202,8 @@ TEST_F(MainFormInstallTest, QueueOfThreeInTreeOrderOneAtATime) {
     Check(Item(1, 0));
     Check(Item(0, 2));
     Check(Item(0, 0));
-    window->actInstallChe->trigger();
-    EXPECT_EQ(window->FInstallTotal, 3);
+    Probe(*window).actInstallChe->trigger();
+    EXPECT_EQ(Probe(*window).FInstallTotal, 3);
     EXPECT_EQ(handedOver->size(), 1u) << "the next is handed over only after a success";
     ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(*handedOver,
@@ -221,7 +224,7 @@ TEST_F(MainFormInstallTest, FailureInTheQueueStopsItSilently) {
     Check(Item(0, 1));
     Check(Item(0, 2));
     const QString before = window->StatusText();
-    window->actInstallChe->trigger();
+    Probe(*window).actInstallChe->trigger();
     ASSERT_TRUE(WaitUntilIdle());
     QTest::qWait(300);  // nothing more may come
     EXPECT_EQ(*handedOver, (std::vector<std::string>{Url("foo.cab"), Url("bar.cab")}));
@@ -233,8 +236,8 @@ TEST_F(MainFormInstallTest, FailureInTheQueueStopsItSilently) {
 TEST_F(MainFormInstallTest, InstallCheckedWithNothingChecked) {
     CreateWindow();
     Check(Item(0, 0));
-    window->treWinksListModel->setData(Item(0, 0), Qt::Unchecked, Qt::CheckStateRole);
-    EXPECT_EQ(window->treWinksListModel->StateIndex(Item(0, 0)), 1);
+    Probe(*window).treWinksListModel->setData(Item(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    EXPECT_EQ(Probe(*window).treWinksListModel->StateIndex(Item(0, 0)), 1);
     window->actInstallCheExecute();
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_EQ((*messages)[0].Text, "Please select a section to install before.");
@@ -251,7 +254,7 @@ TEST_F(MainFormInstallTest, FailedHandOverShowsTheErrorAndEnablesTheCommands) {
     test::TScopedEnv unusable("XDG_DATA_HOME", app / "plain-file");
     Check(Item(0, 0));
     Check(Item(0, 1));
-    window->actInstallChe->trigger();
+    Probe(*window).actInstallChe->trigger();
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_NE((*messages)[0].Text.find("The messenger content store cannot be created"),
               std::string::npos)
@@ -278,8 +281,8 @@ TEST_F(MainFormInstallTest, UnreadableItemEndsTheCommandWithTheCommandsEnabled) 
 
     // An item selected without a click (by keyboard after a reload) is not the current one.
     window->LoadWinksList();
-    window->treWinksList->setCurrentIndex(Item(0, 0));
-    ASSERT_TRUE(window->FCurrentItem.IsNull());
+    Probe(*window).treWinksList->setCurrentIndex(Item(0, 0));
+    ASSERT_TRUE(Probe(*window).FCurrentItem.IsNull());
     window->actInstallExecute();
     EXPECT_TRUE(messages->empty());
     EXPECT_TRUE(ActionsEnabled());
@@ -289,24 +292,25 @@ TEST_F(MainFormInstallTest, UnreadableItemEndsTheCommandWithTheCommandsEnabled) 
 TEST_F(MainFormInstallTest, TreeItemsCarryCheckBoxesAtStateIndexTwo) {
     CreateWindow();
     const QModelIndex foo = Item(0, 0);
-    EXPECT_TRUE(window->treWinksListModel->flags(foo) & Qt::ItemIsUserCheckable);
-    EXPECT_FALSE(window->treWinksListModel->flags(window->treWinksListModel->CategoryIndex(0)) &
+    EXPECT_TRUE(Probe(*window).treWinksListModel->flags(foo) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(Probe(*window).treWinksListModel->flags(
+                     Probe(*window).treWinksListModel->CategoryIndex(0)) &
                  Qt::ItemIsUserCheckable);
     EXPECT_EQ(foo.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
     // A user ticks the box with the mouse.
-    const QRect r = window->treWinksList->visualRect(foo);
+    const QRect r = Probe(*window).treWinksList->visualRect(foo);
     QStyleOptionViewItem option;
-    option.initFrom(window->treWinksList);
+    option.initFrom(Probe(*window).treWinksList);
     option.rect = r;
     option.features |= QStyleOptionViewItem::HasCheckIndicator;
-    const QRect box = window->treWinksList->style()->subElementRect(
-        QStyle::SE_ItemViewItemCheckIndicator, &option, window->treWinksList);
-    QTest::mouseClick(window->treWinksList->viewport(), Qt::LeftButton, {}, box.center());
+    const QRect box = Probe(*window).treWinksList->style()->subElementRect(
+        QStyle::SE_ItemViewItemCheckIndicator, &option, Probe(*window).treWinksList);
+    QTest::mouseClick(Probe(*window).treWinksList->viewport(), Qt::LeftButton, {}, box.center());
     QApplication::processEvents();
-    EXPECT_EQ(window->treWinksListModel->StateIndex(foo), 2);
+    EXPECT_EQ(Probe(*window).treWinksListModel->StateIndex(foo), 2);
     EXPECT_EQ(foo.data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    EXPECT_FALSE(window->btnInstallChe->isVisible());
-    EXPECT_TRUE(window->PopupMenu1->actions().contains(window->actInstallChe));
+    EXPECT_FALSE(Probe(*window).btnInstallChe->isVisible());
+    EXPECT_TRUE(Probe(*window).PopupMenu1->actions().contains(Probe(*window).actInstallChe));
 }
 
 }  // namespace

@@ -76,12 +76,14 @@ class MainFormPreviewTest : public ::testing::Test {
         messages->clear();
     }
 
-    TShockwaveFlash* Flash() { return static_cast<TShockwaveFlash*>(window->flsPreviewControl); }
+    TShockwaveFlash* Flash() {
+        return static_cast<TShockwaveFlash*>(Probe(*window).flsPreviewControl);
+    }
 
     void Click(int item) {
-        const QRect r =
-            window->treWinksList->visualRect(window->treWinksListModel->ItemIndex(0, item));
-        QTest::mouseClick(window->treWinksList->viewport(), Qt::LeftButton, {},
+        const QRect r = Probe(*window).treWinksList->visualRect(
+            Probe(*window).treWinksListModel->ItemIndex(0, item));
+        QTest::mouseClick(Probe(*window).treWinksList->viewport(), Qt::LeftButton, {},
                           QPoint(r.right() - 4, r.center().y()));
         QApplication::processEvents();
     }
@@ -125,15 +127,16 @@ TEST_F(MainFormPreviewTest, EmptySwfUrlPlaysTheBaseAndAMissingOneRaises) {
     EXPECT_TRUE(messages->empty());
 
     window->SetStatusText("before");
-    window->actInstall->setEnabled(false);
+    Probe(*window).actInstall->setEnabled(false);
     Click(2);
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Error);
     EXPECT_EQ((*messages)[0].Text, "A null value cannot be taken as text");
     EXPECT_EQ(window->StatusText(), "Previewing..");
-    EXPECT_TRUE(window->FCurrentItem ==
-                window->treWinksListModel->ItemElement(window->treWinksListModel->ItemIndex(0, 2)));
-    EXPECT_FALSE(window->actInstall->isEnabled()) << "the handler ended at the error";
+    EXPECT_TRUE(Probe(*window).FCurrentItem ==
+                Probe(*window).treWinksListModel->ItemElement(
+                    Probe(*window).treWinksListModel->ItemIndex(0, 2)));
+    EXPECT_FALSE(Probe(*window).actInstall->isEnabled()) << "the handler ended at the error";
     EXPECT_EQ(Flash()->Movie(), global->PreviewBaseUrl) << "the player was not given a movie";
 }
 
@@ -146,11 +149,12 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     while (frames.isEmpty() && t.elapsed() < kFirstFrameTimeoutMs)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 
-    const QPoint centre = window->flsPreview->mapToGlobal(window->flsPreview->rect().center());
+    const QPoint centre =
+        Probe(*window).flsPreview->mapToGlobal(Probe(*window).flsPreview->rect().center());
     QCursor::setPos(centre);
     QWidget* inside = QApplication::widgetAt(centre);
     ASSERT_NE(inside, nullptr);
-    ASSERT_TRUE(window->flsPreview->isAncestorOf(inside)) << "the player's own widget";
+    ASSERT_TRUE(Probe(*window).flsPreview->isAncestorOf(inside)) << "the player's own widget";
     // Presses as the window system delivers them, through the window.
     QWindow* screen = window->windowHandle();
     const QPoint atPane = window->mapFromGlobal(centre);
@@ -163,7 +167,7 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     QApplication::processEvents();
     EXPECT_EQ(recorder.presses, 1) << "other presses pass";
 
-    QWidget* tree = window->treWinksList->viewport();
+    QWidget* tree = Probe(*window).treWinksList->viewport();
     const QPoint inTree = tree->mapToGlobal(QPoint(20, tree->height() - 10));
     QCursor::setPos(inTree);
     TPressRecorder treeRecorder(tree);
@@ -171,8 +175,8 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     QApplication::processEvents();
     EXPECT_EQ(treeRecorder.presses, 1);
     EXPECT_EQ(treeRecorder.menus, 1);
-    EXPECT_TRUE(window->PopupMenu1->isVisible());
-    window->PopupMenu1->close();
+    EXPECT_TRUE(Probe(*window).PopupMenu1->isVisible());
+    Probe(*window).PopupMenu1->close();
 }
 
 TEST_F(MainFormPreviewTest, EveryResizeGivesThePreviewTheFocus) {
@@ -180,12 +184,12 @@ TEST_F(MainFormPreviewTest, EveryResizeGivesThePreviewTheFocus) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     for (const QSize size : {QSize(700, 420), QSize(640, 400)}) {
-        window->treWinksList->setFocus();
+        Probe(*window).treWinksList->setFocus();
         QApplication::processEvents();
-        ASSERT_TRUE(window->treWinksList->hasFocus());
+        ASSERT_TRUE(Probe(*window).treWinksList->hasFocus());
         window->resize(size);
         QApplication::processEvents();
-        EXPECT_TRUE(window->flsPreview->hasFocus());
+        EXPECT_TRUE(Probe(*window).flsPreview->hasFocus());
     }
 }
 
@@ -198,15 +202,15 @@ TEST_F(MainFormPreviewTest, SkinFileBecomesTheStyleSheetWhenItExists) {
     test::WriteFile(app / "Skins/MacOS.sui", sheet);
     CreateWindow();
     EXPECT_EQ(window->styleSheet().toStdString(), sheet);
-    EXPECT_EQ(window->btnClose->palette().color(QPalette::ButtonText), QColor(1, 2, 3));
+    EXPECT_EQ(Probe(*window).btnClose->palette().color(QPalette::ButtonText), QColor(1, 2, 3));
 }
 
 TEST_F(MainFormPreviewTest, CloseSupportAndTheAboutBox) {
     CreateWindow();
-    window->btnSupport->click();
+    Probe(*window).btnSupport->click();
     EXPECT_EQ(*opened, std::vector<std::string>{app::kSupportPage});
 
-    window->btnAbout->click();
+    Probe(*window).btnAbout->click();
     auto* about = qobject_cast<app::TFrmAbout*>(QApplication::activeModalWidget());
     ASSERT_NE(about, nullptr) << "the about box is modal";
     EXPECT_EQ(about->windowTitle(), "About Zephyrine ");
@@ -218,7 +222,7 @@ TEST_F(MainFormPreviewTest, CloseSupportAndTheAboutBox) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(released.isNull()) << "released when it closes";
 
-    window->btnClose->click();
+    Probe(*window).btnClose->click();
     QApplication::processEvents();
     EXPECT_FALSE(window->isVisible());
 }

@@ -90,8 +90,8 @@ class MainFormUpgradeTest : public ::testing::Test {
         return statuses;
     }
     bool ActionsEnabled() const {
-        return window->actUpgrade->isEnabled() && window->actInstall->isEnabled() &&
-               window->actInstallChe->isEnabled() && window->btnUpgrade->isEnabled();
+        return Probe(*window).actUpgrade->isEnabled() && Probe(*window).actInstall->isEnabled() &&
+               Probe(*window).actInstallChe->isEnabled() && Probe(*window).btnUpgrade->isEnabled();
     }
     // Nothing replaced, nothing claimed, nothing left behind.
     void ExpectNothingChanged(const std::string& dat = kOld) {
@@ -101,7 +101,7 @@ class MainFormUpgradeTest : public ::testing::Test {
         EXPECT_TRUE(messages->empty()) << messages->front().Text;
         EXPECT_EQ(window->StatusText().toStdString(), kUnsuccessful);
         EXPECT_TRUE(ActionsEnabled());
-        EXPECT_FALSE(window->prgUpgrade->isVisible());
+        EXPECT_FALSE(Probe(*window).prgUpgrade->isVisible());
     }
 
     test::TTempDir app;
@@ -119,7 +119,7 @@ TEST_F(MainFormUpgradeTest, MoreItemsOnTheServerReplaceTheCatalogueAndReloadTheT
     WriteFile(site / "download/newnmpwinkslist.dat", kNew);
     mediatest::TLocalHttpServer server(site.Path());
     Create(server.Root());
-    ASSERT_EQ(window->FItemCount, 37);
+    ASSERT_EQ(Probe(*window).FItemCount, 37);
 
     EXPECT_EQ(Upgrade(), (std::vector<std::string>{kPleaseWait, kConnected, kDownloading,
                                                    "40 Winks of MSN Messenger in the list."}));
@@ -132,10 +132,10 @@ TEST_F(MainFormUpgradeTest, MoreItemsOnTheServerReplaceTheCatalogueAndReloadTheT
     EXPECT_EQ(ReadFile(app / "winkscount.ini"), "[Config]\r\nCurrentWinks=40\r\n");
     EXPECT_EQ(ReadFile(app / "Config.ini"),
               "; kept as it is\r\n[Config]\r\nCurrentWinks=40\r\nSkinFile=Aqua.sui\r\n");
-    EXPECT_EQ(window->FItemCount, 40);
-    EXPECT_EQ(window->treWinksListModel->ItemCount(1), 20);
+    EXPECT_EQ(Probe(*window).FItemCount, 40);
+    EXPECT_EQ(Probe(*window).treWinksListModel->ItemCount(1), 20);
     EXPECT_TRUE(ActionsEnabled());
-    EXPECT_FALSE(window->prgUpgrade->isVisible());
+    EXPECT_FALSE(Probe(*window).prgUpgrade->isVisible());
 }
 
 TEST_F(MainFormUpgradeTest, AsManyOrFewerItemsAreNoNewsAndNoSecondRequest) {
@@ -186,7 +186,7 @@ TEST_F(MainFormUpgradeTest, FaultsOfTheCatalogueDownloadLeaveBothFilesAsTheyWere
         SCOPED_TRACE(f.fault);
         TScriptedServer server({kCount40, f.list});
         Create(server.Url(""));
-        window->nmpWinksList->IdleLimit = 300;
+        Probe(*window).nmpWinksList->IdleLimit = 300;
         const std::vector<std::string> shown = Upgrade();
         ASSERT_GE(shown.size(), 2u);
         EXPECT_EQ(shown[shown.size() - 2], kDownloading);
@@ -194,7 +194,7 @@ TEST_F(MainFormUpgradeTest, FaultsOfTheCatalogueDownloadLeaveBothFilesAsTheyWere
         EXPECT_EQ(server.Received()[1].rfind("GET /download/newnmpwinkslist.dat HTTP/1.0\r\n", 0),
                   0u);
         ExpectNothingChanged();
-        EXPECT_EQ(window->FItemCount, 37);
+        EXPECT_EQ(Probe(*window).FItemCount, 37);
     }
 }
 
@@ -245,8 +245,8 @@ TEST_F(MainFormUpgradeTest, ProgressBarFollowsTheBytesOfTheCatalogue) {
     TScriptedServer server({kCount40, list});
     Create(server.Url(""));
     std::vector<int> values;  // while the bar is shown
-    QObject::connect(window->prgUpgrade, &QProgressBar::valueChanged, [&](int value) {
-        if (window->prgUpgrade->isVisible()) values.push_back(value);
+    QObject::connect(Probe(*window).prgUpgrade, &QProgressBar::valueChanged, [&](int value) {
+        if (Probe(*window).prgUpgrade->isVisible()) values.push_back(value);
     });
     EXPECT_EQ(Upgrade().back(), "40 Winks of MSN Messenger in the list.");
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
@@ -254,7 +254,7 @@ TEST_F(MainFormUpgradeTest, ProgressBarFollowsTheBytesOfTheCatalogue) {
               4);
     ASSERT_FALSE(values.empty());
     EXPECT_EQ(values.back(), 1000);
-    EXPECT_FALSE(window->prgUpgrade->isVisible());
+    EXPECT_FALSE(Probe(*window).prgUpgrade->isVisible());
 }
 
 // Escape, or a close, while the catalogue trickles in: the request ends at once, nothing is
@@ -266,23 +266,25 @@ TEST_F(MainFormUpgradeTest, EscapeOrCloseDuringTheDownloadAbortIt) {
         TScriptedServer server(
             {kCount40, {ReadRequest(), Send(Ok(kNew, false).substr(0, 99)), Silent()}});
         Create(server.Url(""));
-        window->nmpWinksList->IdleLimit = 20000;
+        Probe(*window).nmpWinksList->IdleLimit = 20000;
         bool acted = false, busyBar = false;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (acted || window->nmpWinksList->BytesReceived() == 0) return;
+            if (acted || Probe(*window).nmpWinksList->BytesReceived() == 0) return;
             acted = true;
-            busyBar = window->prgUpgrade->isVisible() && window->prgUpgrade->maximum() == 0;
+            busyBar =
+                Probe(*window).prgUpgrade->isVisible() && Probe(*window).prgUpgrade->maximum() == 0;
             window->actUpgradeExecute();
             window->OpenDroppedFile(app / "x.mco");
-            window->treWinksList->setCurrentIndex(window->treWinksListModel->ItemIndex(0, 0));
+            Probe(*window).treWinksList->setCurrentIndex(
+                Probe(*window).treWinksListModel->ItemIndex(0, 0));
             window->treWinksListClick();
-            EXPECT_FALSE(window->actInstall->isEnabled());
+            EXPECT_FALSE(Probe(*window).actInstall->isEnabled());
             if (close) {
                 EXPECT_FALSE(window->close());
                 EXPECT_TRUE(window->isVisible());
             } else {
-                QTest::keyClick(window->treWinksList, Qt::Key_Escape);
+                QTest::keyClick(Probe(*window).treWinksList, Qt::Key_Escape);
             }
         });
         poll.start(5);

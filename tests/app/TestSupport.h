@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../TestFiles.h"
+#include "MainFormProbe.h"
 #include "Platform.h"
 #include "WinksGlobal.h"
 #include "uMainForm.h"
