@@ -1,4 +1,4 @@
-// The per-user base folders of the XDG Base Directory specification, by one rule.
+// The per-user base folders (XDG_DATA_HOME, XDG_CACHE_HOME, ...) found by one rule.
 #pragma once
 
 #include <string>
