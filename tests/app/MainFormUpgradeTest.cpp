@@ -11,13 +11,12 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <functional>
 
 using namespace zephyrine;
+using httpclient::test::ClosedPort;
 using httpclient::test::Pause;
 using httpclient::test::ReadRequest;
 using httpclient::test::Reply;
@@ -48,19 +47,6 @@ std::string Ok(const std::string& body, bool withLength = true) {
            body;
 }
 const TScript kCount40 = Reply(Ok("[Config]\r\nCurrentWinks=40\r\n"));
-
-// A loopback port on which nothing listens.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof at;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&at), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size);
-    ::close(fd);
-    return ntohs(at.sin_port);
-}
 
 class MainFormUpgradeTest : public ::testing::Test {
   protected:

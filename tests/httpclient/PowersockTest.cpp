@@ -11,16 +11,6 @@
 using namespace zephyrine::httpclient;
 using namespace zephyrine::httpclient::test;
 
-namespace {
-
-// A port on which nothing listens.
-int ClosedPort() {
-    TScriptedServer gone;
-    return gone.Port();
-}
-
-}  // namespace
-
 TEST(Powersock, ConnectFailuresAndTheInvalidHostRetry) {
     TPowersock sock;
     int failed = 0;

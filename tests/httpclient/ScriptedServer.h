@@ -188,4 +188,10 @@ class TScriptedServer {
     std::thread thread_;
 };
 
+// A loopback port on which nothing listens (one a scripted server had, now closed).
+inline int ClosedPort() {
+    TScriptedServer gone;
+    return gone.Port();
+}
+
 }  // namespace zephyrine::httpclient::test

@@ -1,5 +1,7 @@
 #include "Dispatch.h"
 
+#include "../TestFiles.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,12 +23,9 @@ using namespace zephyrine::base;
 using namespace zephyrine::server;
 namespace fs = std::filesystem;
 using zephyrine::server::testing::WithoutDate;
+using zephyrine::test::WriteFile;
 
 namespace {
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // root/secret.txt, root/pack/{temppack11.cab, app.exe, lib.DLL, page.htm, sub/}, and links.
 class PackFolder : public ::testing::Test {
