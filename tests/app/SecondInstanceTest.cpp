@@ -1,6 +1,7 @@
 // The refusal of a second instance between real processes of the program. Each run
 // gets its own XDG_RUNTIME_DIR, so parallel tests never see each other's presence, and message
 // boxes go to standard error (ZEPHYRINE_MESSAGE_BOX=stderr) so nothing blocks.
+#include "../TestWait.h"
 #include "InstancePresence.h"
 #include "Process.h"
 #include "TestSupport.h"
@@ -19,6 +20,7 @@ using zephyrine::base::TChildOptions;
 using zephyrine::base::TChildProcess;
 using zephyrine::base::TRedirect;
 using zephyrine::platform::TInstancePresence;
+using zephyrine::test::Eventually;
 using zephyrine::test::ReadFile;
 using zephyrine::test::TScopedEnv;
 using zephyrine::test::TTempDir;
@@ -61,15 +63,6 @@ class TProgram {
     TChildProcess child_;
 };
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 class SecondInstance : public ::testing::Test {
   protected:
     SecondInstance() : runtime("XDG_RUNTIME_DIR", dir / "rt") {
@@ -86,7 +79,7 @@ class SecondInstance : public ::testing::Test {
 
 TEST_F(SecondInstance, WithAFileArgumentIsRefusedAndTheFirstKeepsRunning) {
     TProgram first({}, dir / "first.err", env);
-    ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s))
+    ASSERT_TRUE(Eventually([] { return TInstancePresence::IsHeldByAnyone(); }, 20000, 20))
         << ReadFile(dir / "first.err");
 
     TProgram second({dir / "pack.mca"}, dir / "second.err", env);
@@ -102,7 +95,7 @@ TEST_F(SecondInstance, WithAFileArgumentIsRefusedAndTheFirstKeepsRunning) {
 
 TEST_F(SecondInstance, WithoutAnArgumentRunsNormally) {
     TProgram first({}, dir / "first.err", env);
-    ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s));
+    ASSERT_TRUE(Eventually([] { return TInstancePresence::IsHeldByAnyone(); }, 20000, 20));
     TProgram second({}, dir / "second.err", env);
     EXPECT_FALSE(second.WaitFor(1500ms).has_value()) << "the second instance ended";
     EXPECT_TRUE(first.Running());
@@ -112,7 +105,7 @@ TEST_F(SecondInstance, WithoutAnArgumentRunsNormally) {
 TEST_F(SecondInstance, AFirstStartWithAFileArgumentRuns) {
     EXPECT_FALSE(TInstancePresence::IsHeldByAnyone());
     TProgram first({dir / "pack.mca"}, dir / "first.err", env);
-    ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s));
+    ASSERT_TRUE(Eventually([] { return TInstancePresence::IsHeldByAnyone(); }, 20000, 20));
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(ReadFile(dir / "first.err").find("already running"), std::string::npos);
 }
@@ -120,7 +113,7 @@ TEST_F(SecondInstance, AFirstStartWithAFileArgumentRuns) {
 TEST_F(SecondInstance, ThePresenceEndsWithTheWindow) {
     {
         TProgram first({}, dir / "first.err", env);
-        ASSERT_TRUE(WaitUntil([] { return TInstancePresence::IsHeldByAnyone(); }, 20s));
+        ASSERT_TRUE(Eventually([] { return TInstancePresence::IsHeldByAnyone(); }, 20000, 20));
     }  // killed
     EXPECT_FALSE(TInstancePresence::IsHeldByAnyone());
     TProgram later({dir / "pack.mca"}, dir / "later.err", env);

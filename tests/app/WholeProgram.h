@@ -2,6 +2,7 @@
 // display, the program's window on it, and coloured squares found in screen grabs.
 #pragma once
 
+#include "../TestWait.h"
 #include "../platform/ColourSquare.h"
 #include "../platform/LocalHttpServer.h"
 
@@ -109,11 +110,14 @@ struct TPoint {
 // it to appear; x is -1 when none does.
 inline TPoint WaitForWindow(const std::string& display, const std::string& namePattern) {
     std::string window;
-    for (int i = 0; i < kStartTimeoutSeconds * 10 && window.empty(); ++i) {
-        window = Capture({"xdotool", "search", "--onlyvisible", "--name", namePattern}, display);
-        if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (window.empty()) return {};
+    const bool found = test::Eventually(
+        [&] {
+            window =
+                Capture({"xdotool", "search", "--onlyvisible", "--name", namePattern}, display);
+            return !window.empty();
+        },
+        kStartTimeoutSeconds * 1000, 100);
+    if (!found) return {};
     window = window.substr(0, window.find('\n'));
     const std::string geometry =
         Capture({"xdotool", "getwindowgeometry", "--shell", window}, display);

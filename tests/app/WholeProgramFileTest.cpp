@@ -42,9 +42,7 @@ class WholeProgramFileTest : public ::testing::Test {
         return home / ("data/messenger-content/temppack11/" + name);
     }
     bool WaitFor(const std::function<bool()>& done) const {
-        for (int i = 0; i < kStartTimeoutSeconds * 10 && !done(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return done();
+        return zephyrine::test::Eventually(done, kStartTimeoutSeconds * 1000, 100);
     }
 
     // The movie in the pane, drawn and moving; then the install, end to end.

@@ -17,11 +17,9 @@ class WholeProgramUpgradeTest : public ::testing::Test {
   protected:
     std::string Log() const { return ReadText(home / "program.log"); }
     bool WaitForLog(const std::string& line) const {
-        for (int i = 0; i < kStartTimeoutSeconds * 10; ++i) {
-            if (Log().find(line + "\n") != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
+        return zephyrine::test::Eventually(
+            [&] { return Log().find(line + "\n") != std::string::npos; },
+            kStartTimeoutSeconds * 1000, 100);
     }
     void Click(const std::string& display, int x, int y) const {
         Capture({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"},

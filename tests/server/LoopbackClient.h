@@ -1,6 +1,8 @@
 // A minimal blocking TCP client for the loopback tests of the server.
 #pragma once
 
+#include "../TestWait.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -72,15 +74,6 @@ class TLoopbackClient {
     bool connected_ = false;
 };
 
-// Polls a condition for up to waitMs.
-template <typename F>
-bool Eventually(F condition, int waitMs = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using test::Eventually;
 
 }  // namespace zephyrine::server::testing
