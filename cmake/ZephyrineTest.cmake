@@ -5,7 +5,7 @@
 function(zephyrine_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} zbase GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} zbase ztestsupport GTest::gtest GTest::gtest_main Threads::Threads)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

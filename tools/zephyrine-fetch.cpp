@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "NMHTTP.h"
+#include "httpclient/NMHTTP.h"
 
 using namespace zephyrine::httpclient;
 

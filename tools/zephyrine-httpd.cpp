@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
-#include "Convert.h"
-#include "CustomWebServer.h"
-#include "SvrLog.h"
+#include "base/Convert.h"
+#include "server/CustomWebServer.h"
+#include "server/SvrLog.h"
 
 using namespace zephyrine::server;
 

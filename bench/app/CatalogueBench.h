@@ -2,10 +2,10 @@
 // the window's LoadWinksList measured on it, and a main that runs the benchmarks of a program.
 #pragma once
 
-#include "../../tests/app/MainFormProbe.h"
-#include "Platform.h"
-#include "WinksGlobal.h"
-#include "uMainForm.h"
+#include "support/MainFormProbe.h"
+#include "platform/Platform.h"
+#include "app/WinksGlobal.h"
+#include "app/uMainForm.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // from its trace on standard error. The time to its first status text (the catalogue loaded)
 // is the baseline of a start without a file. Each repetition is a new process; the association
 // is registered by a warm-up start first, as it is for a user opening a file.
-#include "../../tests/platform/LocalHttpServer.h"
+#include "support/LocalHttpServer.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,11 +2,11 @@
 // in a window driven here: the time from a click on an item to the first frame drawn, for the
 // first preview of the process and for later ones, with the memory before and after the first.
 // Movies are made by zephyrine-swfwriter and served by a local HTTP server.
-#include "../../tests/app/MainFormProbe.h"
-#include "../../tests/platform/LocalHttpServer.h"
-#include "LazyFlash.h"
-#include "WinksGlobal.h"
-#include "uMainForm.h"
+#include "support/MainFormProbe.h"
+#include "support/LocalHttpServer.h"
+#include "platform/LazyFlash.h"
+#include "app/WinksGlobal.h"
+#include "app/uMainForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,11 +8,11 @@
 //   the repetitions (--benchmark_repetitions=N) are printed at the end.
 // BM_LivenessWhileTrickling: a server trickles a 1,000-item catalogue for 5 s while the window
 //   updates; the longest gap between two runs of a 10 ms timer on the UI thread. Goal: <= 50 ms.
-#include "../../tests/app/TestSupport.h"
-#include "../../tests/httpclient/ScriptedServer.h"
+#include "support/AppTestSupport.h"
+#include "support/ScriptedServer.h"
 #include "CatalogueBench.h"
-#include "CustomWebServer.h"
-#include "Process.h"
+#include "server/CustomWebServer.h"
+#include "base/Process.h"
 
 #include <QTimer>
 

@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "NMHTTP.h"
+#include "httpclient/NMHTTP.h"
 
 using namespace zephyrine::httpclient;
 

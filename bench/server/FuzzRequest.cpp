@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "HTTPParse.h"
-#include "ReadRequest.h"
-#include "ReqImpl.h"
-#include "WebServerRequest.h"
+#include "server/HTTPParse.h"
+#include "server/ReadRequest.h"
+#include "server/ReqImpl.h"
+#include "server/WebServerRequest.h"
 
 using namespace zephyrine::base;
 using namespace zephyrine::server;

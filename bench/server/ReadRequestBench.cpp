@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "HTTPParse.h"
-#include "ReadRequest.h"
-#include "WebServerRequest.h"
+#include "server/HTTPParse.h"
+#include "server/ReadRequest.h"
+#include "server/WebServerRequest.h"
 
 using namespace zephyrine::base;
 using namespace zephyrine::server;

@@ -1,6 +1,6 @@
-#include "CatalogueUpdate.h"
+#include "app/CatalogueUpdate.h"
 
-#include "WinksCatalogue.h"
+#include "app/WinksCatalogue.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 // disk, so that at every instant WinksList.dat is the old catalogue or the new one, whole.
 #pragma once
 
-#include "XMLDocument.h"
+#include "platform/XMLDocument.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,4 +1,4 @@
-#include "IniFile.h"
+#include "app/IniFile.h"
 
 #include <unistd.h>
 
@@ -10,8 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "Convert.h"
-#include "TextCompare.h"
+#include "base/Convert.h"
+#include "base/TextCompare.h"
 
 namespace zephyrine::app {
 

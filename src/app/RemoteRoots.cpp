@@ -1,4 +1,4 @@
-#include "RemoteRoots.h"
+#include "app/RemoteRoots.h"
 
 #include <cstdlib>
 

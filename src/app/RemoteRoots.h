@@ -2,7 +2,7 @@
 // ZEPHYRINE_CATALOGUE_ROOT), each overridden at start by an environment variable of that name.
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 namespace zephyrine::app {
 

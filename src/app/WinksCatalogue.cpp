@@ -1,4 +1,4 @@
-#include "WinksCatalogue.h"
+#include "app/WinksCatalogue.h"
 
 #include <QApplication>
 #include <QPainter>

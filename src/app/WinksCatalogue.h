@@ -6,7 +6,7 @@
 // LoadWinksList on a model and a document and can be driven by tests without a window.
 #pragma once
 
-#include "XMLDocument.h"
+#include "platform/XMLDocument.h"
 
 #include <QAbstractItemModel>
 #include <QIcon>

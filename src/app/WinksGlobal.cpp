@@ -1,11 +1,11 @@
-#include "WinksGlobal.h"
+#include "app/WinksGlobal.h"
 
-#include "Cabinet.h"
-#include "Dispatch.h"
-#include "IniFile.h"
-#include "Process.h"
-#include "TextCompare.h"
-#include "XdgFolders.h"
+#include "platform/Cabinet.h"
+#include "server/Dispatch.h"
+#include "app/IniFile.h"
+#include "base/Process.h"
+#include "base/TextCompare.h"
+#include "base/XdgFolders.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>

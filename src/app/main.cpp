@@ -1,16 +1,16 @@
 // Program entry: application object, Global, the title, the refusal of a second
 // instance started with a file, the main window, the event loop.
-#include "CustomWebServer.h"
-#include "IECache.h"
-#include "InstancePresence.h"
-#include "LazyFlash.h"
-#include "MessageBoxes.h"
-#include "MessengerContentInstaller.h"
-#include "RemoteRoots.h"
-#include "Shell.h"
-#include "SvrLog.h"
-#include "WinksGlobal.h"
-#include "uMainForm.h"
+#include "server/CustomWebServer.h"
+#include "platform/IECache.h"
+#include "platform/InstancePresence.h"
+#include "platform/LazyFlash.h"
+#include "platform/MessageBoxes.h"
+#include "platform/MessengerContentInstaller.h"
+#include "app/RemoteRoots.h"
+#include "platform/Shell.h"
+#include "server/SvrLog.h"
+#include "app/WinksGlobal.h"
+#include "app/uMainForm.h"
 
 #include <QApplication>
 

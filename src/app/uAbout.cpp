@@ -1,4 +1,4 @@
-#include "uAbout.h"
+#include "app/uAbout.h"
 
 #include <QApplication>
 #include <QMouseEvent>

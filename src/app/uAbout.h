@@ -2,7 +2,7 @@
 // version, the maker's addresses as links, and a notice line.
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <QDialog>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "uMainForm.h"
+#include "app/uMainForm.h"
 
-#include "CatalogueUpdate.h"
+#include "app/CatalogueUpdate.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

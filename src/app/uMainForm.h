@@ -4,13 +4,13 @@
 // operations below, and tests through TMainFormProbe.
 #pragma once
 
-#include "CustomWebServer.h"
-#include "InstancePresence.h"
-#include "NMHTTP.h"
-#include "Platform.h"
-#include "WinksCatalogue.h"
-#include "WinksGlobal.h"
-#include "XMLDocument.h"
+#include "server/CustomWebServer.h"
+#include "platform/InstancePresence.h"
+#include "httpclient/NMHTTP.h"
+#include "platform/Platform.h"
+#include "app/WinksCatalogue.h"
+#include "app/WinksGlobal.h"
+#include "platform/XMLDocument.h"
 
 #include <QAction>
 #include <QLabel>

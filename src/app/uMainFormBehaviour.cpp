@@ -1,7 +1,7 @@
 // TfrmMainForm's behaviours besides the installs: the event bindings, showing and resizing, the
 // preview of an item, Close, Support and the about box.
-#include "uAbout.h"
-#include "uMainForm.h"
+#include "app/uAbout.h"
+#include "app/uMainForm.h"
 
 #include <QFile>
 #include <QMouseEvent>

@@ -2,10 +2,10 @@
 // argument or dropped on the open window: the file is unpacked with the cabinet tool into the
 // work folder and its movie previewed, then copied into the embedded server's folder and handed
 // to the messenger's installer by its loopback URL.
-#include "Cabinet.h"
-#include "PrivateFolder.h"
-#include "Process.h"
-#include "uMainForm.h"
+#include "platform/Cabinet.h"
+#include "platform/PrivateFolder.h"
+#include "base/Process.h"
+#include "app/uMainForm.h"
 
 #include <QDropEvent>
 #include <QUrl>

@@ -1,6 +1,6 @@
 // TfrmMainForm installing catalogue items: the selected one, or every checked one in tree order,
 // handed to the messenger's content installer one at a time.
-#include "uMainForm.h"
+#include "app/uMainForm.h"
 
 #include <stdexcept>
 

@@ -3,8 +3,8 @@
 // WinksList.dat only when it is whole (CatalogueUpdate.h). The requests pump the event loop, so
 // the window stays live meanwhile: Escape aborts the request, a close waits for the update to
 // unwind, and a progress bar shows the catalogue's bytes as they arrive.
-#include "CatalogueUpdate.h"
-#include "uMainForm.h"
+#include "app/CatalogueUpdate.h"
+#include "app/uMainForm.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "Convert.h"
+#include "base/Convert.h"
 
 #include <limits>
 #include <string>

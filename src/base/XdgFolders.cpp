@@ -1,4 +1,4 @@
-#include "XdgFolders.h"
+#include "base/XdgFolders.h"
 
 #include <pwd.h>
 #include <unistd.h>

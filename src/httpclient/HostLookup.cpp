@@ -1,4 +1,4 @@
-#include "HostLookup.h"
+#include "httpclient/HostLookup.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-#include "SockError.h"
+#include "httpclient/SockError.h"
 
 namespace zephyrine::httpclient {
 

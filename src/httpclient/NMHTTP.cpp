@@ -1,13 +1,13 @@
-#include "NMHTTP.h"
+#include "httpclient/NMHTTP.h"
 
 #include <algorithm>
 #include <limits>
 #include <memory>
 #include <stdexcept>
 
-#include "Convert.h"
-#include "Stream.h"
-#include "TextCompare.h"
+#include "base/Convert.h"
+#include "base/Stream.h"
+#include "base/TextCompare.h"
 
 namespace zephyrine::httpclient {
 

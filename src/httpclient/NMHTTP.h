@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Powersock.h"
+#include "httpclient/Powersock.h"
 
 namespace zephyrine::base {
 class TStream;

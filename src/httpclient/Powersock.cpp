@@ -1,4 +1,4 @@
-#include "Powersock.h"
+#include "httpclient/Powersock.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "Stream.h"
+#include "base/Stream.h"
 
 namespace zephyrine::httpclient {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "HostLookup.h"
-#include "SockError.h"
-#include "ThreadTimer.h"
+#include "httpclient/HostLookup.h"
+#include "httpclient/SockError.h"
+#include "httpclient/ThreadTimer.h"
 
 namespace zephyrine::httpclient {
 

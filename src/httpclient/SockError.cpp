@@ -1,4 +1,4 @@
-#include "SockError.h"
+#include "httpclient/SockError.h"
 
 #include <netdb.h>
 

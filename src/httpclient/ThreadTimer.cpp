@@ -1,4 +1,4 @@
-#include "ThreadTimer.h"
+#include "httpclient/ThreadTimer.h"
 
 #include <sys/timerfd.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "Cabinet.h"
+#include "platform/Cabinet.h"
 
 #include <algorithm>
 #include <cstdint>

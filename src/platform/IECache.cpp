@@ -1,4 +1,4 @@
-#include "IECache.h"
+#include "platform/IECache.h"
 
 #include <QCryptographicHash>
 
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "XdgFolders.h"
+#include "base/XdgFolders.h"
 
 namespace zephyrine::platform {
 

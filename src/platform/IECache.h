@@ -2,7 +2,7 @@
 // $XDG_CACHE_HOME/messenger-content/ (default ~/.cache/messenger-content/).
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "InstancePresence.h"
+#include "platform/InstancePresence.h"
 
-#include "PrivateFolder.h"
+#include "platform/PrivateFolder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "LazyFlash.h"
+#include "platform/LazyFlash.h"
 
 #include <QCoreApplication>
 #include <QVBoxLayout>

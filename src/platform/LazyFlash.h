@@ -3,7 +3,7 @@
 // first Play, so that a start without a preview never loads the browser engine.
 #pragma once
 
-#include "ShockwaveFlash.h"
+#include "platform/ShockwaveFlash.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // to standard error instead of showing it, for whole-program tests (ZEPHYRINE_MESSAGE_BOX=stderr).
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <memory>
 

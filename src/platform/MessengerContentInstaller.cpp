@@ -1,10 +1,10 @@
-#include "MessengerContentInstaller.h"
+#include "platform/MessengerContentInstaller.h"
 
-#include "Cabinet.h"
-#include "IECache.h"
-#include "Process.h"
-#include "TextCompare.h"
-#include "XdgFolders.h"
+#include "platform/Cabinet.h"
+#include "platform/IECache.h"
+#include "base/Process.h"
+#include "base/TextCompare.h"
+#include "base/XdgFolders.h"
 
 #include <QMetaObject>
 

@@ -3,7 +3,7 @@
 // $XDG_DATA_HOME/messenger-content/<pack name>/ (default ~/.local/share/...).
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <QObject>
 

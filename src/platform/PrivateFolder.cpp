@@ -1,4 +1,4 @@
-#include "PrivateFolder.h"
+#include "platform/PrivateFolder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

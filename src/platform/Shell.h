@@ -1,7 +1,7 @@
 // The real shell: web and mail addresses open in the user's programs (QDesktopServices, xdg-open).
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 namespace zephyrine::platform {
 

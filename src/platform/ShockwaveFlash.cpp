@@ -1,7 +1,7 @@
 // The preview control. The page and every fetch of the player go through one URL scheme whose
 // handler answers from the program's resources, from the Ruffle folder, from http(s) on the C++
 // side, and from local files in the permitted folders only.
-#include "ShockwaveFlash.h"
+#include "platform/ShockwaveFlash.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

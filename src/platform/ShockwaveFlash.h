@@ -2,7 +2,7 @@
 // and reused for every later one.
 #pragma once
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <QString>
 #include <QStringList>

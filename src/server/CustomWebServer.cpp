@@ -1,11 +1,11 @@
-#include "CustomWebServer.h"
+#include "server/CustomWebServer.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "Dispatch.h"
+#include "server/Dispatch.h"
 
 namespace zephyrine::server {
 

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "SvrLog.h"
-#include "WebServerThread.h"
-#include "WinSocket.h"
+#include "server/SvrLog.h"
+#include "server/WebServerThread.h"
+#include "server/WinSocket.h"
 
 namespace zephyrine::server {
 

@@ -1,11 +1,11 @@
-#include "DateText.h"
+#include "server/DateText.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 
-#include "HTTPParse.h"
+#include "server/HTTPParse.h"
 
 namespace zephyrine::server {
 

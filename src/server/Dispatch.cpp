@@ -1,4 +1,4 @@
-#include "Dispatch.h"
+#include "server/Dispatch.h"
 
 #include <sys/stat.h>
 
@@ -9,12 +9,12 @@
 #include <memory>
 #include <stdexcept>
 
-#include "HTTPParse.h"
-#include "HostedApps.h"
-#include "ReqImpl.h"
-#include "ServerTime.h"
-#include "WebServerRequest.h"
-#include "WebServerResponse.h"
+#include "server/HTTPParse.h"
+#include "server/HostedApps.h"
+#include "server/ReqImpl.h"
+#include "server/ServerTime.h"
+#include "server/WebServerRequest.h"
+#include "server/WebServerResponse.h"
 
 namespace zephyrine::server {
 

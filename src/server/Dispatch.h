@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "MimeTypes.h"
+#include "server/MimeTypes.h"
 
 namespace zephyrine::server {
 

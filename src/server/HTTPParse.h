@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "Convert.h"
-#include "Stream.h"
-#include "TextCompare.h"
+#include "base/Convert.h"
+#include "base/Stream.h"
+#include "base/TextCompare.h"
 
 namespace zephyrine::server {
 

@@ -1,4 +1,4 @@
-#include "HostedApps.h"
+#include "server/HostedApps.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "TextCompare.h"
+#include "base/TextCompare.h"
 
 namespace zephyrine::server {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "ReqImpl.h"
+#include "server/ReqImpl.h"
 
 namespace zephyrine::server {
 

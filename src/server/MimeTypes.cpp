@@ -1,11 +1,11 @@
-#include "MimeTypes.h"
+#include "server/MimeTypes.h"
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
 
-#include "TextCompare.h"
+#include "base/TextCompare.h"
 
 namespace zephyrine::server {
 

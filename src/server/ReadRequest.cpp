@@ -1,8 +1,8 @@
-#include "ReadRequest.h"
+#include "server/ReadRequest.h"
 
 #include <string>
 
-#include "DateText.h"
+#include "server/DateText.h"
 
 namespace zephyrine::server {
 

@@ -2,9 +2,9 @@
 // the request and hands it on for its answer.
 #pragma once
 
-#include "HTTPParse.h"
-#include "RequestHandler.h"
-#include "WebServerRequest.h"
+#include "server/HTTPParse.h"
+#include "server/RequestHandler.h"
+#include "server/WebServerRequest.h"
 
 namespace zephyrine::server {
 

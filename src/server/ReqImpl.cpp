@@ -1,8 +1,8 @@
-#include "ReqImpl.h"
+#include "server/ReqImpl.h"
 
 #include <stdexcept>
 
-#include "WebServerRequest.h"
+#include "server/WebServerRequest.h"
 
 namespace zephyrine::server {
 

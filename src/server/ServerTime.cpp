@@ -1,4 +1,4 @@
-#include "ServerTime.h"
+#include "server/ServerTime.h"
 
 #include <algorithm>
 #include <cmath>

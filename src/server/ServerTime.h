@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "DateText.h"
+#include "server/DateText.h"
 
 namespace zephyrine::server {
 

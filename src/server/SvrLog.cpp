@@ -1,12 +1,12 @@
-#include "SvrLog.h"
+#include "server/SvrLog.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "HTTPParse.h"
-#include "Stream.h"
-#include "WebServerRequest.h"
+#include "server/HTTPParse.h"
+#include "base/Stream.h"
+#include "server/WebServerRequest.h"
 
 namespace zephyrine::server {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ServerConnection.h"
-#include "ServerTime.h"
+#include "server/ServerConnection.h"
+#include "server/ServerTime.h"
 
 namespace zephyrine::server {
 

@@ -1,10 +1,10 @@
-#include "WebServerRequest.h"
+#include "server/WebServerRequest.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "HTTPParse.h"
-#include "ServerConnection.h"
+#include "server/HTTPParse.h"
+#include "server/ServerConnection.h"
 
 namespace zephyrine::server {
 

@@ -1,14 +1,14 @@
-#include "WebServerResponse.h"
+#include "server/WebServerResponse.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 
-#include "ServerTime.h"
-#include "SvrLog.h"
-#include "WebServerRequest.h"
-#include "WinSocket.h"
+#include "server/ServerTime.h"
+#include "server/SvrLog.h"
+#include "server/WebServerRequest.h"
+#include "server/WinSocket.h"
 
 namespace zephyrine::server {
 

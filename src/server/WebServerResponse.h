@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "DateText.h"
-#include "Stream.h"
+#include "server/DateText.h"
+#include "base/Stream.h"
 
 namespace zephyrine::server {
 

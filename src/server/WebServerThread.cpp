@@ -1,9 +1,9 @@
-#include "WebServerThread.h"
+#include "server/WebServerThread.h"
 
-#include "CustomWebServer.h"
-#include "HTTPParse.h"
-#include "ReadRequest.h"
-#include "WebServerRequest.h"
+#include "server/CustomWebServer.h"
+#include "server/HTTPParse.h"
+#include "server/ReadRequest.h"
+#include "server/WebServerRequest.h"
 
 namespace zephyrine::server {
 

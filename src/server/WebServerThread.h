@@ -4,9 +4,9 @@
 #include <exception>
 #include <string>
 
-#include "Dispatch.h"
-#include "RequestHandler.h"
-#include "WinSocket.h"
+#include "server/Dispatch.h"
+#include "server/RequestHandler.h"
+#include "server/WinSocket.h"
 
 namespace zephyrine::server {
 

@@ -17,8 +17,8 @@
 #include <pthread.h>
 #include <sys/socket.h>
 
-#include "ServerConnection.h"
-#include "Stream.h"
+#include "server/ServerConnection.h"
+#include "base/Stream.h"
 
 namespace zephyrine::server {
 

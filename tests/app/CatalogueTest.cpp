@@ -1,5 +1,5 @@
 // LoadWinksList through the window, and LoadCatalogue on its own.
-#include "TestSupport.h"
+#include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 

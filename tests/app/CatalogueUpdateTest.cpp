@@ -1,6 +1,6 @@
 // The rule for a downloaded catalogue, on files: the status range and the load.
-#include "CatalogueUpdate.h"
-#include "TestSupport.h"
+#include "app/CatalogueUpdate.h"
+#include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 

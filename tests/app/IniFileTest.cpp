@@ -1,5 +1,5 @@
-#include "IniFile.h"
-#include "TestSupport.h"
+#include "app/IniFile.h"
+#include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Installing from a content file in the window, offscreen: cabinets made by gcab and unpacked by
 // cabextract, the real embedded server on a port the system picks, and the real installer
 // stand-in fetching the pack from it over TCP. The preview records the movies it is given.
-#include "../platform/LocalHttpServer.h"
-#include "IECache.h"
-#include "MessengerContentInstaller.h"
-#include "TestSupport.h"
+#include "support/LocalHttpServer.h"
+#include "platform/IECache.h"
+#include "platform/MessengerContentInstaller.h"
+#include "support/AppTestSupport.h"
 
 #include <QDropEvent>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Installing catalogue items from the window, offscreen, with the real installer stand-in
 // against a real HTTP server on loopback serving cabinets made by gcab.
-#include "../platform/LocalHttpServer.h"
-#include "MessengerContentInstaller.h"
-#include "TestSupport.h"
+#include "support/LocalHttpServer.h"
+#include "platform/MessengerContentInstaller.h"
+#include "support/AppTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,9 +1,9 @@
 // The window's preview pane, the right-button rule, the resize focus, the skin, Close, Support
 // and the about box, offscreen, with the real player and a local content server.
-#include "../platform/LocalHttpServer.h"
-#include "ShockwaveFlash.h"
-#include "TestSupport.h"
-#include "uAbout.h"
+#include "support/LocalHttpServer.h"
+#include "platform/ShockwaveFlash.h"
+#include "support/AppTestSupport.h"
+#include "app/uAbout.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

@@ -1,5 +1,5 @@
 // The window's layout and FormCreate as far as its steps exist.
-#include "TestSupport.h"
+#include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The window's Upgrade, offscreen, against real servers on loopback: python3 -m http.server for
 // the ordinary answers, the scripted server for faults (truncated, reset, silent, ...). Whatever
 // goes wrong, WinksList.dat and Config.ini stay byte for byte as they were.
-#include "../httpclient/ScriptedServer.h"
-#include "../platform/LocalHttpServer.h"
-#include "TestSupport.h"
+#include "support/ScriptedServer.h"
+#include "support/LocalHttpServer.h"
+#include "support/AppTestSupport.h"
 #include "WholeProgram.h"
 
 #include <QTest>

@@ -1,5 +1,5 @@
-#include "RemoteRoots.h"
-#include "TestSupport.h"
+#include "app/RemoteRoots.h"
+#include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 

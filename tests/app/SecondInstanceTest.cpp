@@ -1,10 +1,10 @@
 // The refusal of a second instance between real processes of the program. Each run
 // gets its own XDG_RUNTIME_DIR, so parallel tests never see each other's presence, and message
 // boxes go to standard error (ZEPHYRINE_MESSAGE_BOX=stderr) so nothing blocks.
-#include "../TestWait.h"
-#include "InstancePresence.h"
-#include "Process.h"
-#include "TestSupport.h"
+#include "support/TestWait.h"
+#include "platform/InstancePresence.h"
+#include "base/Process.h"
+#include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // allowed to grow beyond a size (a full disk, as the file-size limit makes writes fail with
 // EFBIG). usage: zephyrine-upgrade-child APPFOLDER CATALOGUE_ROOT MAX_FILE_BYTES (0: no limit)
 // Prints every status text and message box on standard output; exits 0 once the update ran.
-#include "uMainForm.h"
+#include "app/uMainForm.h"
 
 #include <QApplication>
 

@@ -2,9 +2,9 @@
 // display, the program's window on it, and coloured squares found in screen grabs.
 #pragma once
 
-#include "../TestWait.h"
-#include "../platform/ColourSquare.h"
-#include "../platform/LocalHttpServer.h"
+#include "support/TestWait.h"
+#include "support/ColourSquare.h"
+#include "support/LocalHttpServer.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
-#include "WinksGlobal.h"
+#include "support/AppTestSupport.h"
+#include "app/WinksGlobal.h"
 
 #include <gtest/gtest.h>
 

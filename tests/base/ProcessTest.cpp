@@ -1,4 +1,4 @@
-#include "Process.h"
+#include "base/Process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Stream.h"
+#include "base/Stream.h"
 
 #include <gtest/gtest.h>
 

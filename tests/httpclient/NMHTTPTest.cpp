@@ -1,11 +1,11 @@
-#include "NMHTTP.h"
+#include "httpclient/NMHTTP.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "../TestFiles.h"
-#include "ScriptedServer.h"
+#include "support/TestFiles.h"
+#include "support/ScriptedServer.h"
 
 using namespace zephyrine::httpclient;
 using namespace zephyrine::httpclient::test;

@@ -1,4 +1,4 @@
-#include "Powersock.h"
+#include "httpclient/Powersock.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "ScriptedServer.h"
+#include "support/ScriptedServer.h"
 
 using namespace zephyrine::httpclient;
 using namespace zephyrine::httpclient::test;

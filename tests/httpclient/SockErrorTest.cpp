@@ -1,4 +1,4 @@
-#include "SockError.h"
+#include "httpclient/SockError.h"
 
 #include <gtest/gtest.h>
 

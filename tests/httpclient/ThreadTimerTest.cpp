@@ -1,4 +1,4 @@
-#include "ThreadTimer.h"
+#include "httpclient/ThreadTimer.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>

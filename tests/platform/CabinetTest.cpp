@@ -1,5 +1,5 @@
-#include "Cabinet.h"
-#include "LocalHttpServer.h"
+#include "platform/Cabinet.h"
+#include "support/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
 

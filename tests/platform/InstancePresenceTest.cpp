@@ -1,4 +1,4 @@
-#include "InstancePresence.h"
+#include "platform/InstancePresence.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The program's preview control: it loads the player library only when a movie is played, passes
 // the player's signals on, and reports a missing library as an error of Play.
-#include "LazyFlash.h"
-#include "LocalHttpServer.h"
+#include "platform/LazyFlash.h"
+#include "support/LocalHttpServer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The messenger content installer stand-in and its URL cache against a real HTTP server on
 // loopback, with cabinets made by gcab and unpacked by cabextract.
-#include "IECache.h"
-#include "LocalHttpServer.h"
-#include "MessengerContentInstaller.h"
+#include "platform/IECache.h"
+#include "support/LocalHttpServer.h"
+#include "platform/MessengerContentInstaller.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The preview control playing real movies (made by zephyrine-swfwriter) offscreen, from a local
 // path and from a real HTTP server, and reporting what cannot be played.
-#include "ColourSquare.h"
-#include "LocalHttpServer.h"
-#include "ShockwaveFlash.h"
+#include "support/ColourSquare.h"
+#include "support/LocalHttpServer.h"
+#include "platform/ShockwaveFlash.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "XMLDocument.h"
+#include "platform/XMLDocument.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "CustomWebServer.h"
+#include "server/CustomWebServer.h"
 
 #include <gtest/gtest.h>
 #include <ifaddrs.h>

@@ -1,8 +1,8 @@
-#include "DateText.h"
+#include "server/DateText.h"
 
 #include <gtest/gtest.h>
 
-#include "HTTPParse.h"
+#include "server/HTTPParse.h"
 
 using namespace zephyrine::server;
 

@@ -1,6 +1,6 @@
-#include "Dispatch.h"
+#include "server/Dispatch.h"
 
-#include "../TestFiles.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -9,15 +9,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "HostedApps.h"
+#include "server/HostedApps.h"
 #include "HttpText.h"
-#include "ReadRequest.h"
-#include "ReqImpl.h"
-#include "ServerTime.h"
-#include "SvrLog.h"
-#include "WebServerRequest.h"
-#include "WebServerResponse.h"
-#include "WinSocket.h"
+#include "server/ReadRequest.h"
+#include "server/ReqImpl.h"
+#include "server/ServerTime.h"
+#include "server/SvrLog.h"
+#include "server/WebServerRequest.h"
+#include "server/WebServerResponse.h"
+#include "server/WinSocket.h"
 
 using namespace zephyrine::base;
 using namespace zephyrine::server;

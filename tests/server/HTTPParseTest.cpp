@@ -1,4 +1,4 @@
-#include "HTTPParse.h"
+#include "server/HTTPParse.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A minimal blocking TCP client for the loopback tests of the server.
 #pragma once
 
-#include "../TestWait.h"
+#include "support/TestWait.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Stream.h"
+#include "base/Stream.h"
 
 namespace zephyrine::server::testing {
 

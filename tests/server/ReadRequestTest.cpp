@@ -1,4 +1,4 @@
-#include "ReadRequest.h"
+#include "server/ReadRequest.h"
 
 #include <gtest/gtest.h>
 

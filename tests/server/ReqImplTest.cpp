@@ -1,4 +1,4 @@
-#include "ReqImpl.h"
+#include "server/ReqImpl.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "SocketPairConnection.h"
-#include "WebServerRequest.h"
+#include "server/WebServerRequest.h"
 
 using namespace zephyrine::base;
 using namespace zephyrine::server;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "ServerConnection.h"
+#include "server/ServerConnection.h"
 
 namespace zephyrine::server::testing {
 

@@ -1,10 +1,10 @@
-#include "SvrLog.h"
+#include "server/SvrLog.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "WebServerRequest.h"
+#include "server/WebServerRequest.h"
 
 using namespace zephyrine::base;
 using namespace zephyrine::server;

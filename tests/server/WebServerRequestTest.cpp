@@ -1,4 +1,4 @@
-#include "WebServerRequest.h"
+#include "server/WebServerRequest.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "HTTPParse.h"
+#include "server/HTTPParse.h"
 #include "SocketPairConnection.h"
 
 using namespace zephyrine::base;

@@ -1,4 +1,4 @@
-#include "WebServerResponse.h"
+#include "server/WebServerResponse.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -7,9 +7,9 @@
 #include <cstdlib>
 
 #include "HttpText.h"
-#include "SvrLog.h"
-#include "WebServerRequest.h"
-#include "WinSocket.h"
+#include "server/SvrLog.h"
+#include "server/WebServerRequest.h"
+#include "server/WinSocket.h"
 
 using namespace zephyrine::base;
 using namespace zephyrine::server;

@@ -1,4 +1,4 @@
-#include "WinSocket.h"
+#include "server/WinSocket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // zephyrine-swfwriter's movies read back: header, stage, frame count, the square's colour and
 // size, and a position that changes every frame.
-#include "Process.h"
+#include "base/Process.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // (python3 -m http.server on a port the system picks) and a process runner.
 #pragma once
 
-#include "../TestFiles.h"
-#include "Process.h"
+#include "support/TestFiles.h"
+#include "base/Process.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -2,11 +2,11 @@
 // the Qt application object (offscreen) and a main window over a folder of the test's own.
 #pragma once
 
-#include "../TestFiles.h"
-#include "MainFormProbe.h"
-#include "Platform.h"
-#include "WinksGlobal.h"
-#include "uMainForm.h"
+#include "support/TestFiles.h"
+#include "support/MainFormProbe.h"
+#include "platform/Platform.h"
+#include "app/WinksGlobal.h"
+#include "app/uMainForm.h"
 
 #include <QApplication>
 

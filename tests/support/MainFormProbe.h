@@ -2,7 +2,7 @@
 // their names: Probe(window).treWinksList. The window keeps them private otherwise.
 #pragma once
 
-#include "uMainForm.h"
+#include "app/uMainForm.h"
 
 namespace zephyrine::app {
 
