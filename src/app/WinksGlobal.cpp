@@ -161,8 +161,34 @@ std::string TGlobal::IconPath() {
 void TGlobal::EnsureFileAssociation() {
     // The key opened "for full access without creating it": the entry is there and ours to
     // rewrite. One that exists but cannot be opened that way counts as missing.
-    if (access(DesktopEntryPath().c_str(), R_OK | W_OK) == 0) return;
+    if (access(DesktopEntryPath().c_str(), R_OK | W_OK) == 0) {
+        // A start ended between the entry and the two cache refreshes (killed, power lost)
+        // leaves an association that the desktop does not know: refresh the caches alone.
+        if (!AssociationCachesCurrent()) RefreshAssociationCaches();
+        return;
+    }
     RegisterFileTypes(kAppTitle, kAppTitle, ExecutablePath());
+}
+
+bool TGlobal::AssociationCachesCurrent() {
+    std::error_code ec;
+    if (!base::FindProgram("update-mime-database").empty() &&
+        !fs::exists(DataHome() + "/mime/mime.cache", ec))
+        return false;
+    if (!base::FindProgram("update-desktop-database").empty()) {
+        std::ifstream cache(DataHome() + "/applications/mimeinfo.cache");
+        const std::string text((std::istreambuf_iterator<char>(cache)),
+                               std::istreambuf_iterator<char>());
+        if (text.find(std::string(kMimeType) + "=") == std::string::npos) return false;
+    }
+    return true;
+}
+
+void TGlobal::RefreshAssociationCaches() {
+    if (!base::FindProgram("update-mime-database").empty())
+        RunAndWait({"update-mime-database", DataHome() + "/mime"});
+    if (!base::FindProgram("update-desktop-database").empty())
+        RunAndWait({"update-desktop-database", DataHome() + "/applications"});
 }
 
 void TGlobal::RegisterFileTypes(const std::string& id, const std::string& description,
@@ -212,11 +238,7 @@ void TGlobal::RegisterFileTypes(const std::string& id, const std::string& descri
     WriteFileOrThrow(DesktopEntryPath(), desktop);
 
     // SHChangeNotify: refresh the caches of the two folders, when the tools are installed.
-    if (!base::FindProgram("update-mime-database").empty())
-        RunAndWait({"update-mime-database", DataHome() + "/mime"});
-    if (!base::FindProgram("update-desktop-database").empty()) {
-        RunAndWait({"update-desktop-database", DataHome() + "/applications"});
-    }
+    RefreshAssociationCaches();
 }
 
 // ---- processes and files ----------------------------------------------------------------------

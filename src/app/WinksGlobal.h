@@ -59,9 +59,14 @@ class TGlobal {
     void SaveSettings();  // throws std::runtime_error when Config.ini cannot be written
     static int ReadCountFile(const std::string& path);
     // The desktop entry under $XDG_DATA_HOME stands for the program-identifier key: when it
-    // exists (and is ours to write) nothing is done; otherwise RegisterFileTypes. Throws
+    // exists (and is ours to write) it is never rewritten, and only caches that do not know the
+    // program's type are refreshed; otherwise RegisterFileTypes. Throws
     // std::runtime_error when a file cannot be written.
     void EnsureFileAssociation();
+    // True when the MIME and desktop caches of DataHome() know the program's type (a cache
+    // whose tool is not installed counts as current); RefreshAssociationCaches runs the tools.
+    static bool AssociationCachesCurrent();
+    static void RefreshAssociationCaches();
     void RegisterFileTypes(const std::string& id, const std::string& description,
                            const std::string& exe);
     // Starts argv[0] (searched on PATH) with the argument list, no shell, no inherited file

@@ -127,11 +127,14 @@ TEST_F(WholeProgramFileTest, DemoMcoDroppedOnTheOpenWindow) {
 }
 
 TEST_F(WholeProgramFileTest, GioOpenStartsTheProgramWithTheFile) {
-    // The first start registers the association, with its icon.
+    // The first start registers the association, with its icon; it is complete once the
+    // desktop's cache lists the type (the entry is written before the caches are refreshed).
     {
         TProcess first({program}, Environment(""), home / "first.log");
-        ASSERT_TRUE(
-            WaitFor([&] { return fs::exists(home / "data/applications/zephyrine.desktop"); }));
+        ASSERT_TRUE(WaitFor([&] {
+            return ReadText(home / "data/applications/mimeinfo.cache")
+                       .find("application/x-zephyrine=") != std::string::npos;
+        })) << ReadText(home / "first.log");
     }
     const std::string entry = ReadText(home / "data/applications/zephyrine.desktop");
     EXPECT_NE(entry.find("Exec=\"" + program + "\" %f\n"), std::string::npos) << entry;

@@ -283,6 +283,28 @@ TEST(FileAssociation, WrittenOnceUnderXdgDataHomeAndNeverRewritten) {
     EXPECT_FALSE(fs::exists(mime));  // the .MCA-missing case writes nothing
 }
 
+TEST(FileAssociation, ARegistrationCutOffBeforeItsCachesIsCompletedByTheNextStart) {
+    if (TGlobal::RunAndWait({"sh", "-c", "command -v update-desktop-database >/dev/null"}) != 0)
+        GTEST_SKIP() << "update-desktop-database is not installed";
+    TTempDir dir;
+    TScopedEnv data("XDG_DATA_HOME", dir / "data");
+    TGlobal global(dir.Folder(), "");
+    global.EnsureFileAssociation();
+    const std::string cache = dir / "data/applications/mimeinfo.cache";
+    ASSERT_NE(ReadFile(cache).find("application/x-zephyrine="), std::string::npos);
+    EXPECT_TRUE(TGlobal::AssociationCachesCurrent());
+
+    // As a start killed after writing the entry leaves it: the entry, no caches.
+    fs::remove(cache);
+    fs::remove(dir / "data/mime/mime.cache");
+    const std::string entry = ReadFile(dir / "data/applications/zephyrine.desktop");
+    EXPECT_FALSE(TGlobal::AssociationCachesCurrent());
+    global.EnsureFileAssociation();
+    EXPECT_NE(ReadFile(cache).find("application/x-zephyrine="), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "data/mime/mime.cache"));
+    EXPECT_EQ(ReadFile(dir / "data/applications/zephyrine.desktop"), entry);
+}
+
 TEST(FileAssociation, AnEntryThatCannotBeOpenedForWritingCountsAsMissing) {
     if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
     TTempDir dir;
