@@ -587,7 +587,11 @@ void TServerWinSocket::ReapFinished() {
         finished.swap(finishedThreads_);
     }
     if (finished.empty()) return;
-    finished.clear();  // joins each thread, whose body has ended or is ending
+    // A finished thread may still be in its last steps (ThreadEnded is virtual): each is joined
+    // while its object is whole, and only then destroyed.
+    for (auto& thread : finished)
+        thread->Join();
+    finished.clear();
     // Give the memory of a burst back to the system once it has passed.
     const auto now = std::chrono::steady_clock::now();
     if (ActiveThreadCount() <= static_cast<std::size_t>(std::max(CacheLimit(), 0)) &&
