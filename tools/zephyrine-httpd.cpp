@@ -1,5 +1,5 @@
 // zephyrine-httpd: the embedded HTTP server as a command that serves a folder.
-//   zephyrine-httpd [--port N] [--search-path "DIR1;DIR2"] [--default-target T] [--log]
+//   zephyrine-httpd [--bind ADDRESS] [--port N] [--search-path "DIR1;DIR2"] [--default-target T] [--log]
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -26,7 +26,7 @@ namespace {
 constexpr int kLogBatchMs = 20;
 
 int Usage() {
-    std::cerr << "usage: zephyrine-httpd [--port N] [--search-path \"DIR1;DIR2\"] "
+    std::cerr << "usage: zephyrine-httpd [--bind ADDRESS] [--port N] [--search-path \"DIR1;DIR2\"] "
                  "[--default-target T] [--log]\n";
     return 2;
 }
@@ -51,13 +51,16 @@ void PrintEntry(const TTransactionLogEntry& entry) {
 int main(int argc, char** argv) {
     InitTesselVariable();
     int port = kDefaultServerPort;
+    std::string bindAddress = kLoopbackAddress;
     std::string searchPath = std::filesystem::current_path().string();
     std::string defaultTarget;
     bool log = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--port" && hasValue) {
+        if (arg == "--bind" && hasValue) {
+            bindAddress = argv[++i];
+        } else if (arg == "--port" && hasValue) {
             const std::optional<int> value = zephyrine::base::TryStrToInt(argv[++i]);
             if (!value || *value < 0 || *value > 65535) return Usage();
             port = *value;
@@ -84,6 +87,7 @@ int main(int argc, char** argv) {
     TOwnerQueue queue(false);
     TCustomWebServer server(queue.Poster());
     server.SetListenPort(static_cast<std::uint16_t>(port));
+    server.SetBindAddress(bindAddress);
     server.SetSearchFolders(searchPath);
     server.SetDefaultTarget(defaultTarget);
     if (log) {

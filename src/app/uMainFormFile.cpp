@@ -120,7 +120,11 @@ std::string TfrmMainForm::LocalPackUrl() const {
 }
 
 void TfrmMainForm::ActivateServer() {
-    if (!FServer->Listening()) FServer->SetListening(true);
+    // The messenger is only ever given a loopback URL: nobody else is to reach the packs.
+    if (!FServer->Listening()) {
+        FServer->SetBindAddress(server::kLoopbackAddress);
+        FServer->SetListening(true);
+    }
 }
 
 // ---- dropped files ----------------------------------------------------------------------------

@@ -57,6 +57,18 @@ void TCustomWebServer::SetListening(bool listening) {
     }
 }
 
+std::string TCustomWebServer::BindAddress() const {
+    std::lock_guard guard(settingsLock_);
+    return socket_->BindAddress;
+}
+
+void TCustomWebServer::SetBindAddress(const std::string& address) {
+    std::lock_guard guard(settingsLock_);
+    if (address == socket_->BindAddress) return;
+    if (socket_->Handle() >= 0) throw ESocketError(kActiveSocketText);
+    socket_->BindAddress = address;
+}
+
 std::string TCustomWebServer::SearchFolders() const {
     std::lock_guard guard(settingsLock_);
     return searchFolders_;

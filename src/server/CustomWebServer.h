@@ -10,7 +10,7 @@
 
 #include "server/SvrLog.h"
 #include "server/WebServerThread.h"
-#include "server/WinSocket.h"
+#include "server/ServerWinSocket.h"
 
 namespace zephyrine::server {
 
@@ -37,6 +37,10 @@ class TCustomWebServer {
     std::uint16_t BoundPort() const { return socket_->LocalPort(); }
     // The port requests arrive on: ListenPort, or the system's choice when that is 0.
     std::uint16_t ServingPort() const { return servingPort_.load(); }
+
+    // The local address to listen on, dotted (0.0.0.0: every address); set while not active.
+    std::string BindAddress() const;
+    void SetBindAddress(const std::string& address);
 
     bool Listening() const { return listening_.load(); }
     // Opening failures are logged as kind 3 error entries and passed on.

@@ -216,6 +216,7 @@ class TRequestReader {
 void ReadRequest(THTTPParser& parser, TWebServerRequest& request, IRequestHandler& handler) {
     try {
         TRequestReader(parser, request).ReadHeader();
+        handler.HeaderRead();
         std::string pending = parser.PendingText();
         auto body = parser.TakeBody(request.GetVarInt(var::kContentLength));
         request.SetBody(std::move(body), std::move(pending));

@@ -12,6 +12,8 @@ class IRequestHandler {
     IRequestHandler& operator=(const IRequestHandler&) = delete;
     virtual ~IRequestHandler() = default;
 
+    // The request's header has been read whole (its body may follow).
+    virtual void HeaderRead() {}
     // Hands the request to the server's log once the header is parsed and the body buffered.
     virtual void LogRequest(TWebServerRequest& request) = 0;
     // Answers a GET, POST (headOnly false) or HEAD (headOnly true) request; false when the

@@ -20,6 +20,10 @@ TDispatchContext TWebServerThread::Context() const {
     return context;
 }
 
+void TWebServerThread::HeaderRead() {
+    Connection().EndHeaderDeadline();
+}
+
 void TWebServerThread::LogRequest(TWebServerRequest& request) {
     server_.LogRequest(request);
 }

@@ -6,7 +6,7 @@
 
 #include "server/Dispatch.h"
 #include "server/RequestHandler.h"
-#include "server/WinSocket.h"
+#include "server/ServerWinSocket.h"
 
 namespace zephyrine::server {
 
@@ -18,6 +18,7 @@ class TWebServerThread final : public TServerClientThread, public IRequestHandle
     TWebServerThread(TServerWinSocket& listener, TCustomWebServer& server);
 
     // IRequestHandler, for ReadRequest.
+    void HeaderRead() override;
     void LogRequest(TWebServerRequest& request) override;
     bool ServeFile(TWebServerRequest& request, bool headOnly) override;
     void SendBadRequest(TWebServerRequest& request) override;

@@ -6,13 +6,17 @@
 #include "support/ColourSquare.h"
 #include "support/LocalHttpServer.h"
 
+#include <gtest/gtest.h>
+
 #include <QColor>
 #include <QImage>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +30,9 @@ constexpr int kPaneLeft = 185;  // the tree panel's width
 constexpr int kPaneWidth = 618 - 185;
 constexpr int kPaneHeight = 375 - 19 - 44;  // above the button bar and the status bar
 constexpr int kStartTimeoutSeconds = 60;
+constexpr int kWaitPollMs = 100;
+constexpr std::size_t kReportedStatusTexts = 10;
+constexpr std::size_t kReportedTraceLines = 80;
 
 inline std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -135,6 +142,86 @@ inline QImage GrabPane(const std::string& display, TPoint origin, const std::str
     fs::remove(file);
     Capture({"import", "-display", display, "-window", "root", "-crop", crop, file}, display);
     return QImage(QString::fromStdString(file));
+}
+
+// What a whole-program test waits for, and on failure what it waited for and what the program had
+// done by then: its last status texts, the end of its trace (ZEPHYRINE_TRACE=stderr) and the
+// screen grabs taken so far.
+class TWitness {
+  public:
+    explicit TWitness(std::string trace) : trace_(std::move(trace)) {}
+
+    template <typename F>
+    ::testing::AssertionResult Await(const std::string& what, F done,
+                                     int waitMs = kStartTimeoutSeconds * 1000) const {
+        if (test::Eventually(done, waitMs, kWaitPollMs)) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << Report(what);
+    }
+    // A line of the trace, whole.
+    ::testing::AssertionResult AwaitLine(const std::string& line,
+                                         int waitMs = kStartTimeoutSeconds * 1000) const {
+        return Await(
+            "the trace line \"" + line + "\"",
+            [&] { return ("\n" + Trace()).find("\n" + line + "\n") != std::string::npos; },
+            waitMs);
+    }
+    std::string Trace() const { return ReadText(trace_); }
+    // A grab kept for the report; returns its path.
+    const std::string& Shot(const std::string& path) {
+        shots_.push_back(path);
+        return shots_.back();
+    }
+
+    std::string Report(const std::string& waitedFor) const {
+        std::vector<std::string> lines, statuses;
+        std::istringstream in(Trace());
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("Status: ", 0) == 0) statuses.push_back(line);
+            lines.push_back(line);
+        }
+        std::ostringstream out;
+        out << "waited for: " << waitedFor << "\nlast status texts:\n";
+        for (std::size_t i = statuses.size() - std::min(statuses.size(), kReportedStatusTexts);
+             i < statuses.size(); ++i)
+            out << "  " << statuses[i] << "\n";
+        out << "trace " << trace_ << " (last " << kReportedTraceLines << " lines):\n";
+        for (std::size_t i = lines.size() - std::min(lines.size(), kReportedTraceLines);
+             i < lines.size(); ++i)
+            out << "  " << lines[i] << "\n";
+        out << "screen grabs:";
+        for (const auto& shot : shots_)
+            out << "\n  " << shot;
+        return out.str();
+    }
+
+  private:
+    std::string trace_;
+    std::vector<std::string> shots_;
+};
+
+// Grabs the pane until the coloured square is found in it; each grab is kept as file.
+inline std::optional<TBox> AwaitSquare(TWitness& witness, const std::string& display,
+                                       TPoint origin, const QColor& colour,
+                                       const std::string& file) {
+    std::optional<TBox> found;
+    test::Eventually(
+        [&] { return (found = FindSquare(GrabPane(display, origin, file), colour)).has_value(); },
+        kStartTimeoutSeconds * 1000, kWaitPollMs);
+    witness.Shot(file);
+    return found;
+}
+
+// Grabs the pane until the square stands elsewhere than at first: the movie plays.
+inline bool AwaitSquareMoved(TWitness& witness, const std::string& display, TPoint origin,
+                             const QColor& colour, const TBox& first, const std::string& file) {
+    const bool moved = test::Eventually(
+        [&] {
+            const auto now = FindSquare(GrabPane(display, origin, file), colour);
+            return now && now->left != first.left;
+        },
+        kStartTimeoutSeconds * 1000, kWaitPollMs);
+    witness.Shot(file);
+    return moved;
 }
 
 }  // namespace zephyrine::wholetest

@@ -41,46 +41,41 @@ class WholeProgramFileTest : public ::testing::Test {
     std::string Stored(const std::string& name) const {
         return home / ("data/messenger-content/temppack11/" + name);
     }
-    bool WaitFor(const std::function<bool()>& done) const {
-        return zephyrine::test::Eventually(done, kStartTimeoutSeconds * 1000, 100);
-    }
 
     // The movie in the pane, drawn and moving; then the install, end to end.
     void ExpectPlayedAndInstalled(const std::string& display, TPoint origin, const QColor& colour,
                                   const std::string& name, const std::string& xml) {
-        std::optional<TBox> first;
-        for (int i = 0; i < 120 && !first; ++i) {
-            first =
-                FindSquare(GrabPane(display, origin, artifacts + "/" + name + "-1.png"), colour);
-            if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        }
-        ASSERT_TRUE(first.has_value()) << "the movie is not drawn in the pane\n" << Log();
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        const auto second =
-            FindSquare(GrabPane(display, origin, artifacts + "/" + name + "-2.png"), colour);
-        ASSERT_TRUE(second.has_value());
-        EXPECT_NE(first->left, second->left) << "the square did not move";
+        const auto first =
+            AwaitSquare(witness, display, origin, colour, artifacts + "/" + name + "-1.png");
+        ASSERT_TRUE(first.has_value()) << witness.Report("the movie drawn in the pane");
+        EXPECT_TRUE(AwaitSquareMoved(witness, display, origin, colour, *first,
+                                     artifacts + "/" + name + "-2.png"))
+            << witness.Report("the square moved");
         ExpectInstalled(xml);
         Capture({"import", "-display", display, "-window", "root", "-crop",
                  "618x375+" + std::to_string(origin.x) + "+" + std::to_string(origin.y),
-                 artifacts + "/" + name + "-window.png"},
+                 witness.Shot(artifacts + "/" + name + "-window.png")},
                 display);
     }
 
     void ExpectInstalled(const std::string& xml) const {
-        EXPECT_TRUE(WaitFor([&] {
-            return Log().find("Status:  installed successfully.\n") != std::string::npos;
-        })) << Log();
-        EXPECT_TRUE(fs::exists(Stored(xml))) << Log();
-        const std::string log = Log();
-        const auto request = log.find("ServerLog: GET\t");
-        ASSERT_NE(request, std::string::npos) << log;
-        EXPECT_NE(log.find("\t/temppack11.cab\t", request), std::string::npos) << log;
-        EXPECT_EQ(log.find("MessageBox["), std::string::npos) << log;
+        EXPECT_TRUE(witness.AwaitLine("Status:  installed successfully."));
+        EXPECT_TRUE(witness.Await("the pack in the content store",
+                                  [&] { return fs::exists(Stored(xml)); }));
+        // The server's entries reach the trace on the window's thread; the request's may follow
+        // the status text.
+        EXPECT_TRUE(witness.Await("the server's log entry of GET /temppack11.cab", [&] {
+            const std::string log = Log();
+            const auto request = log.find("ServerLog: GET\t");
+            return request != std::string::npos &&
+                   log.find("\t/temppack11.cab\t", request) != std::string::npos;
+        }));
+        EXPECT_EQ(Log().find("MessageBox["), std::string::npos) << witness.Report("no message box");
     }
 
     TTempFolder app, home;
     std::string bin, artifacts, program;
+    TWitness witness{home / "program.log"};
 };
 
 TEST_F(WholeProgramFileTest, StartedWithTheDemoMca) {
@@ -89,7 +84,7 @@ TEST_F(WholeProgramFileTest, StartedWithTheDemoMca) {
     TProcess run({program, bin + "/demo-content/demo-red.mca"}, Environment(xvfb.Display()),
                  home / "program.log");
     const TPoint origin = WaitForWindow(xvfb.Display(), "^Zephyrine$");
-    ASSERT_GE(origin.x, 0) << Log();
+    ASSERT_GE(origin.x, 0) << witness.Report("the program's window");
     ExpectPlayedAndInstalled(xvfb.Display(), origin, kRed, "file-mca", "demo-red.xml");
     EXPECT_TRUE(run.Running());
 }
@@ -100,7 +95,7 @@ TEST_F(WholeProgramFileTest, DemoMcoDroppedOnTheOpenWindow) {
     ASSERT_FALSE(display.empty());
     TProcess run({program}, Environment(display), home / "program.log");
     const TPoint origin = WaitForWindow(display, "^Zephyrine$");
-    ASSERT_GE(origin.x, 0) << Log();
+    ASSERT_GE(origin.x, 0) << witness.Report("the program's window");
     TProcess source({bin + "/zephyrine-drag-source", bin + "/demo-content/demo-blue.mco"},
                     {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"}, home / "drag.log");
     const TPoint from = WaitForWindow(display, "^drag-source$");
@@ -120,21 +115,22 @@ TEST_F(WholeProgramFileTest, DemoMcoDroppedOnTheOpenWindow) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Capture({"xdotool", "mouseup", "1"}, display);
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(witness.Await("the drag source's \"drag ended: copied\"", [&] {
         return ReadText(home / "drag.log").find("drag ended: copied") != std::string::npos;
     })) << ReadText(home / "drag.log");
     ExpectPlayedAndInstalled(display, origin, kBlue, "drop-mco", "demo-blue.xml");
 }
 
 TEST_F(WholeProgramFileTest, GioOpenStartsTheProgramWithTheFile) {
-    // The first start registers the association, with its icon; it is complete once the
-    // desktop's cache lists the type (the entry is written before the caches are refreshed).
+    // The first start registers the association, with its icon. The registration ends with the
+    // desktop database naming the program's entry; stopped before that, gio finds no handler.
     {
         TProcess first({program}, Environment(""), home / "first.log");
-        ASSERT_TRUE(WaitFor([&] {
-            return ReadText(home / "data/applications/mimeinfo.cache")
-                       .find("application/x-zephyrine=") != std::string::npos;
-        })) << ReadText(home / "first.log");
+        const TWitness start(home / "first.log");
+        ASSERT_TRUE(start.Await("the desktop database naming zephyrine.desktop", [&] {
+            return ReadText(home / "data/applications/mimeinfo.cache").find("zephyrine.desktop") !=
+                   std::string::npos;
+        }));
     }
     const std::string entry = ReadText(home / "data/applications/zephyrine.desktop");
     EXPECT_NE(entry.find("Exec=\"" + program + "\" %f\n"), std::string::npos) << entry;
@@ -157,7 +153,7 @@ TEST_F(WholeProgramFileTest, GioOpenStartsTheProgramWithTheFile) {
         fs::copy_file(bin + "/demo-content/" + f.demo, home / f.name);
         {
             TProcess gio({"gio", "open", home / f.name}, Environment(""), home / "program.log");
-            ASSERT_TRUE(WaitFor([&] { return !gio.Running(); }));
+            ASSERT_TRUE(witness.Await("gio open to end", [&] { return !gio.Running(); }));
         }
         ExpectInstalled(f.xml);
         // gio's child, the program, is found by its executable, which only this test runs.

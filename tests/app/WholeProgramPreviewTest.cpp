@@ -44,32 +44,30 @@ TEST(WholeProgramPreviewTest, ClickedWinkPlaysInThePaneAndInstalls) {
     TProcess program({app / "zephyrine"},
                      {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
                       "ZEPHYRINE_CONTENT_ROOT=" + server.Root(), "ZEPHYRINE_MESSAGE_BOX=stderr",
-                      "XDG_RUNTIME_DIR=" + home.Path().string(), "XDG_DATA_HOME=" + home / "data",
-                      "XDG_CACHE_HOME=" + home / "cache", "QTWEBENGINE_DISABLE_SANDBOX=1"},
+                      "ZEPHYRINE_TRACE=stderr", "XDG_RUNTIME_DIR=" + home.Path().string(),
+                      "XDG_DATA_HOME=" + home / "data", "XDG_CACHE_HOME=" + home / "cache",
+                      "QTWEBENGINE_DISABLE_SANDBOX=1"},
                      home / "program.log");
+    TWitness witness(home / "program.log");
     const TPoint origin = WaitForWindow(display, "^Zephyrine$");
-    ASSERT_GE(origin.x, 0) << ReadText(home / "program.log");
+    ASSERT_GE(origin.x, 0) << witness.Report("the program's window");
     const int x = origin.x, y = origin.y;
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The tree is filled before the window reports the count.
+    ASSERT_TRUE(witness.AwaitLine("Status: 12 Winks of MSN Messenger in the list."));
 
     // A click on an item in the tree.
     Capture({"xdotool", "mousemove", std::to_string(x + 60), std::to_string(y + 100), "click", "1"},
             display);
 
-    const auto grab = [&](const std::string& name) {
-        return GrabPane(display, origin, artifacts + "/" + name);
-    };
-    std::optional<TBox> first;
-    for (int i = 0; i < 120 && !first; ++i) {
-        first = FindSquare(grab("preview-1.png"), kSquare);
-        if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-    ASSERT_TRUE(first.has_value()) << "the movie is not drawn in the pane\n"
-                                   << ReadText(home / "program.log");
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    const auto second = FindSquare(grab("preview-2.png"), kSquare);
+    const auto first =
+        AwaitSquare(witness, display, origin, kSquare, artifacts + "/preview-1.png");
+    ASSERT_TRUE(first.has_value()) << witness.Report("the movie drawn in the pane");
+    ASSERT_TRUE(AwaitSquareMoved(witness, display, origin, kSquare, *first,
+                                 artifacts + "/preview-2.png"))
+        << witness.Report("the square moved");
+    const auto second =
+        FindSquare(QImage(QString::fromStdString(artifacts + "/preview-2.png")), kSquare);
     ASSERT_TRUE(second.has_value());
-    EXPECT_NE(first->left, second->left) << "the square did not move";
     EXPECT_NEAR(first->bottom - first->top, second->bottom - second->top, 3);
     EXPECT_GT(first->bottom - first->top, 40) << "a 60-pixel square, scaled to the pane";
 
@@ -78,17 +76,20 @@ TEST(WholeProgramPreviewTest, ClickedWinkPlaysInThePaneAndInstalls) {
              std::to_string(y + kPaneHeight + 22), "click", "1"},
             display);
     const std::string stored = home / "data/messenger-content/square/square.xml";
-    for (int i = 0; i < 300 && !fs::exists(stored); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(fs::exists(stored)) << ReadText(home / "program.log");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(witness.Await("the pack in the content store", [&] { return fs::exists(stored); }));
+    EXPECT_TRUE(witness.Await("the status \"Square N installed successfully.\"", [&] {
+        const std::string trace = witness.Trace();
+        const auto at = trace.find("Status: Square ");
+        return at != std::string::npos &&
+               trace.find(" installed successfully.\n", at) != std::string::npos;
+    }));
     Capture({"import", "-display", display, "-window", "root", "-crop",
              "618x375+" + std::to_string(x) + "+" + std::to_string(y),
-             artifacts + "/after-install.png"},
+             witness.Shot(artifacts + "/after-install.png")},
             display);
     EXPECT_TRUE(program.Running());
-    EXPECT_EQ(ReadText(home / "program.log").find("MessageBox["), std::string::npos)
-        << ReadText(home / "program.log");
+    EXPECT_EQ(witness.Trace().find("MessageBox["), std::string::npos)
+        << witness.Report("no message box");
 }
 
 }  // namespace

@@ -16,23 +16,22 @@ constexpr int kTreeRowHeight = 18;            // a click in the middle of row 1
 class WholeProgramUpgradeTest : public ::testing::Test {
   protected:
     std::string Log() const { return ReadText(home / "program.log"); }
-    bool WaitForLog(const std::string& line) const {
-        return zephyrine::test::Eventually(
-            [&] { return Log().find(line + "\n") != std::string::npos; },
-            kStartTimeoutSeconds * 1000, 100);
+    ::testing::AssertionResult WaitForLog(const std::string& line) const {
+        return witness.AwaitLine(line);
     }
     void Click(const std::string& display, int x, int y) const {
         Capture({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"},
                 display);
     }
-    void Grab(const std::string& display, TPoint origin, const std::string& name) const {
+    void Grab(const std::string& display, TPoint origin, const std::string& name) {
         Capture({"import", "-display", display, "-window", "root", "-crop",
                  "618x375+" + std::to_string(origin.x) + "+" + std::to_string(origin.y),
-                 Env("ZEPHYRINE_ARTIFACTS") + "/" + name},
+                 witness.Shot(Env("ZEPHYRINE_ARTIFACTS") + "/" + name)},
                 display);
     }
 
     TTempFolder app, home;
+    TWitness witness{home / "program.log"};
 };
 
 TEST_F(WholeProgramUpgradeTest, UpgradeFromTheDemoServerThenWithTheServerStopped) {
@@ -49,14 +48,14 @@ TEST_F(WholeProgramUpgradeTest, UpgradeFromTheDemoServerThenWithTheServerStopped
         std::vector<std::string>{bin + "/zephyrine-httpd", "--port", "0", "--search-path", demo},
         std::vector<std::string>{}, home / "httpd.log");
     std::string listening;
-    for (int i = 0; i < 100 && listening.empty(); ++i) {
-        const std::string log = ReadText(home / "httpd.log");
-        if (log.find("listening") != std::string::npos && log.find('\n') != std::string::npos)
-            listening = log.substr(0, log.find('\n'));
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_FALSE(listening.empty()) << ReadText(home / "httpd.log");
+    const TWitness httpd(home / "httpd.log");
+    ASSERT_TRUE(httpd.Await("zephyrine-httpd's \"listening\" line", [&] {
+        const std::string log = httpd.Trace();
+        if (log.find("listening") == std::string::npos || log.find('\n') == std::string::npos)
+            return false;
+        listening = log.substr(0, log.find('\n'));
+        return true;
+    }));
     const std::string root = "http://127.0.0.1:" + listening.substr(listening.rfind(' ') + 1);
 
     const TXvfb xvfb(home / "xvfb.log");
@@ -70,13 +69,12 @@ TEST_F(WholeProgramUpgradeTest, UpgradeFromTheDemoServerThenWithTheServerStopped
                       "TMPDIR=" + home.Path().string(), "QTWEBENGINE_DISABLE_SANDBOX=1"},
                      home / "program.log");
     const TPoint origin = WaitForWindow(display, "^Zephyrine$");
-    ASSERT_GE(origin.x, 0) << Log();
-    ASSERT_TRUE(WaitForLog("Status: 13 Winks of MSN Messenger in the list.")) << Log();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_GE(origin.x, 0) << witness.Report("the program's window");
+    ASSERT_TRUE(WaitForLog("Status: 13 Winks of MSN Messenger in the list."));
     const int upgradeX = origin.x + kPaneLeft + 91 + 40, buttonY = origin.y + kButtonBarTop + 22;
 
     Click(display, upgradeX, buttonY);
-    ASSERT_TRUE(WaitForLog("Status: 16 Winks of MSN Messenger in the list.")) << Log();
+    ASSERT_TRUE(WaitForLog("Status: 16 Winks of MSN Messenger in the list."));
     const std::string log = Log();
     const auto at = log.find(
         "Status: Please wait while Zephyrine's update infomation is being "
@@ -84,21 +82,17 @@ TEST_F(WholeProgramUpgradeTest, UpgradeFromTheDemoServerThenWithTheServerStopped
         "Status: Downloading Winks List,Please wait..\n"
         "MessageBox[Zephyrine]: Total 3 new Winks have been downloaded "
         "successfully from server.\n");
-    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_NE(at, std::string::npos) << witness.Report("the update's status texts in order");
     EXPECT_EQ(ReadText(app / "WinksList.dat"), ReadText(demo + "/newnmpwinkslist.dat"));
     EXPECT_NE(ReadText(app / "Config.ini").find("CurrentWinks=16"), std::string::npos);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     Grab(display, origin, "upgrade-reloaded.png");
 
     // The first new item, at the top of the expanded first category: preview, then install.
     Click(display, origin.x + 60, origin.y + kTreeRowHeight * 3 / 2);
-    EXPECT_TRUE(WaitForLog("FirstFrame: " + root + "/download/previewback/shooting-star.swf"))
-        << Log();
+    EXPECT_TRUE(WaitForLog("FirstFrame: " + root + "/download/previewback/shooting-star.swf"));
     Click(display, origin.x + kPaneLeft + 5 + 40, buttonY);
-    EXPECT_TRUE(WaitForLog("Status: Shooting Star installed successfully.")) << Log();
-    EXPECT_TRUE(fs::exists(home / "data/messenger-content/shooting-star/shooting-star.swf"))
-        << Log();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(WaitForLog("Status: Shooting Star installed successfully."));
+    EXPECT_TRUE(fs::exists(home / "data/messenger-content/shooting-star/shooting-star.swf"));
     Grab(display, origin, "upgrade-new-item.png");
 
     // The demo server stopped: the count host cannot be reached, nothing changes.
@@ -106,8 +100,7 @@ TEST_F(WholeProgramUpgradeTest, UpgradeFromTheDemoServerThenWithTheServerStopped
     const std::string before = ReadText(app / "WinksList.dat");
     const std::string config = ReadText(app / "Config.ini");
     Click(display, upgradeX, buttonY);
-    EXPECT_TRUE(WaitForLog("Status: Connected unsuccessfully!\nStatus: updated unsuccessfully"))
-        << Log();
+    EXPECT_TRUE(WaitForLog("Status: Connected unsuccessfully!\nStatus: updated unsuccessfully"));
     EXPECT_EQ(ReadText(app / "WinksList.dat"), before);
     EXPECT_EQ(ReadText(app / "Config.ini"), config);
     const std::string end = Log();

@@ -114,8 +114,11 @@ TEST(TransactionLog, ElapsedFromTheThreadsLastRequest) {
 
     log.LogError(eeSend, 5, "before any request");
     log.LogRequest(request);
+    // The response's time is set from the request's, so that the clock plays no part.
+    const auto requested = log.RequestTimesCopy();
+    ASSERT_EQ(requested.size(), 1u);
     auto response = std::make_unique<TResponseTransaction>("HTTP/1.1 200 OK\r\n\r\n");
-    response->Time += EncodeTime(0, 0, 2, 500);
+    response->Time = requested[0].Time + EncodeTime(0, 0, 2, 500);
     log.AddEntry(std::move(response));
     std::thread other([&] { log.LogResponse("HTTP/1.1 200 OK\r\n\r\n"); });
     other.join();

@@ -35,6 +35,20 @@ def raw_request(port, data):
             chunks.append(chunk)
 
 
+def other_local_address():
+    """An IPv4 address of this machine other than a loopback one, or None."""
+    try:
+        out = subprocess.run(["ip", "-o", "-4", "addr", "show"], capture_output=True, text=True,
+                             check=False).stdout
+    except OSError:
+        return None
+    for line in out.splitlines():
+        address = line.split()[3].split("/")[0]
+        if not address.startswith("127."):
+            return address
+    return None
+
+
 class HttpdTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="zephyrine-httpd-")
@@ -115,6 +129,22 @@ class HttpdTest(unittest.TestCase):
         self.assertTrue(got.startswith("HTTP/1.1 302 Moved Temporarily\r\n"))
         self.assertIn("\r\nLocation: http://127.0.0.1:%d/temppack11.cab\r\n" % self.server.port, got)
         self.assertEqual(curl("-L", self.url("/")).stdout, CAB)
+
+    def test_bind_address(self):
+        bad = subprocess.run([HTTPD, "--port", "0", "--bind", "nowhere"], capture_output=True,
+                             text=True, timeout=10)
+        self.assertEqual(bad.returncode, 1)
+        self.assertIn("Invalid argument (22), on API 'bind'", bad.stderr)
+        self.assertEqual(curl(self.url("/temppack11.cab")).stdout, CAB)
+        other = other_local_address()
+        if other is None:
+            self.skipTest("no non-loopback IPv4 address here")
+        # By default only this machine's loopback address is served.
+        elsewhere = "http://%s:%d/temppack11.cab"
+        self.assertEqual(curl(elsewhere % (other, self.server.port)).returncode, 7)  # refused
+        self.server.stop()
+        self.server = Httpd(HTTPD, self.folder, "--bind", "0.0.0.0")
+        self.assertEqual(curl(elsewhere % (other, self.server.port)).stdout, CAB)
 
     def test_port_taken(self):
         other = subprocess.run([HTTPD, "--port", str(self.server.port)], capture_output=True,
