@@ -87,6 +87,7 @@ void TLibraryImport::AddNext() {
             case TAddOutcome::Added:
                 ++added_;
                 emit ItemAdded(static_cast<int>(library_.Items().size()) - 1);
+                if (!Running()) return;  // cancelled by a receiver
                 break;
             case TAddOutcome::Duplicate: ++duplicates_; break;
             case TAddOutcome::NotCabinet: ++notCabinet_; break;
