@@ -24,11 +24,11 @@ constexpr int kItemsPerCategory = 500;
 constexpr int kItems = kCategories * kItemsPerCategory;
 
 const char* const kWords[] = {
-    "Kiss",         "Beating Heart", "Rose",        "Hug",          "Dancing Banana",
-    "Pie",          "Laughing",      "Waving Cat",  "Sleepy Dog",   "Penguin Slide",
-    "Hello",        "Good Night",    "Birthday",    "Shooting Star", "Fireworks",
-    "Thumbs Up",    "Éclair",        "Straße",      "Кошка",         "Ünïcödé Wave",
-    "Snowman",      "Rainbow",       "Thunder",     "Guitar",        "Pizza Party"};
+    "Kiss",      "Beating Heart", "Rose",       "Hug",           "Dancing Banana",
+    "Pie",       "Laughing",      "Waving Cat", "Sleepy Dog",    "Penguin Slide",
+    "Hello",     "Good Night",    "Birthday",   "Shooting Star", "Fireworks",
+    "Thumbs Up", "Éclair",        "Straße",     "Кошка",         "Ünïcödé Wave",
+    "Snowman",   "Rainbow",       "Thunder",    "Guitar",        "Pizza Party"};
 
 std::string WriteCatalogue() {
     std::string folder =

@@ -121,7 +121,8 @@ void TCatalogueFilter::Match(const QString& folded) {
     if (!matches_.empty() && !folded_.isEmpty() && folded.contains(folded_) &&
         folded.size() > folded_.size()) {
         for (const auto& [c, i] : matches_)
-            if (categories_[static_cast<std::size_t>(c)].folded[static_cast<std::size_t>(i)]
+            if (categories_[static_cast<std::size_t>(c)]
+                    .folded[static_cast<std::size_t>(i)]
                     .contains(folded))
                 next.emplace_back(c, i);
     } else {
@@ -166,7 +167,8 @@ void TCatalogueFilter::SetText(const QString& text) {
         if (!wasActive) {
             QItemSelectionModel* old = view_->selectionModel();
             view_->setModel(this);
-            if (old != nullptr && old->parent() == view_) delete old;  // the view made it, no one keeps it
+            if (old != nullptr && old->parent() == view_)
+                delete old;  // the view made it, no one keeps it
         }
         ShowAndReselect(selectedSource);
         view_->setUpdatesEnabled(true);
@@ -262,9 +264,8 @@ QModelIndex TCatalogueFilter::FilterIndex(const QModelIndex& source) const {
     if (!source.isValid() || source.model() != source_ || !Active()) return {};
     const QModelIndex sourceParent = source.parent();
     const int category = sourceParent.isValid() ? sourceParent.row() : source.row();
-    const auto shown = std::lower_bound(
-        shown_.begin(), shown_.end(), category,
-        [](const TShown& s, int c) { return s.category < c; });
+    const auto shown = std::lower_bound(shown_.begin(), shown_.end(), category,
+                                        [](const TShown& s, int c) { return s.category < c; });
     if (shown == shown_.end() || shown->category != category) return {};
     const int shownRow = static_cast<int>(shown - shown_.begin());
     if (!sourceParent.isValid()) return createIndex(shownRow, 0, kCategoryId);

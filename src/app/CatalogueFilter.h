@@ -91,7 +91,7 @@ class TCatalogueFilter : public QAbstractItemModel {
     std::vector<TCategory> categories_;
     int total_ = 0;
     std::vector<std::pair<int, int>> matches_;  // (category, item) of each match, in tree order
-    std::vector<TShown> shown_;  // the categories with matches, in tree order
+    std::vector<TShown> shown_;                 // the categories with matches, in tree order
     // What clearing restores, taken when the filter begins.
     QPersistentModelIndex selectedBefore_;
     QPersistentModelIndex currentBefore_;

@@ -31,8 +31,8 @@ bool TLibraryImport::Start(const std::string& folder) {
     libraryFolder_ = Canonical(library_.Folder());
     std::error_code ec;
     // Links to folders are not followed: a link back up the tree would never end.
-    walk_ = fs::recursive_directory_iterator(
-        folder, fs::directory_options::skip_permission_denied, ec);
+    walk_ =
+        fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
     walking_ = !ec;
     timer_.start();
     emit Progress(0, 0);
@@ -89,9 +89,15 @@ void TLibraryImport::AddNext() {
                 emit ItemAdded(static_cast<int>(library_.Items().size()) - 1);
                 if (!Running()) return;  // cancelled by a receiver
                 break;
-            case TAddOutcome::Duplicate: ++duplicates_; break;
-            case TAddOutcome::NotCabinet: ++notCabinet_; break;
-            case TAddOutcome::Unreadable: ++unreadable_; break;
+            case TAddOutcome::Duplicate:
+                ++duplicates_;
+                break;
+            case TAddOutcome::NotCabinet:
+                ++notCabinet_;
+                break;
+            case TAddOutcome::Unreadable:
+                ++unreadable_;
+                break;
         }
     } catch (const ELibraryError& e) {
         emit Progress(static_cast<int>(next_), static_cast<int>(files_.size()));

@@ -29,9 +29,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kTempPrefix = ".tmp-";   // a file being written, renamed when complete
-constexpr const char* kWorkPrefix = ".work-";  // a content file being unpacked for its name
-constexpr std::size_t kHashHexChars = 64;      // SHA-256
+constexpr const char* kTempPrefix = ".tmp-";       // a file being written, renamed when complete
+constexpr const char* kWorkPrefix = ".work-";      // a content file being unpacked for its name
+constexpr std::size_t kHashHexChars = 64;          // SHA-256
 constexpr std::string_view kMcaSignature = "SCF";  // a cabinet's signature without its "M"
 
 std::string SystemError(const std::string& what, const std::string& path) {
@@ -108,6 +108,20 @@ std::string Trimmed(std::string text) {
     return text;
 }
 
+// A name fit for one line of the tree: control characters become blanks, and a long one is cut
+// at kMaxNameChars bytes on a character boundary.
+std::string CaptionText(std::string name) {
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    if (name.size() > TWinkLibrary::kMaxNameChars) {
+        std::size_t end = TWinkLibrary::kMaxNameChars;
+        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+            --end;
+        name.resize(end);
+    }
+    return name;
+}
+
 bool SameNameBlind(const char* a, const char* b) {
     return strcasecmp(a, b) == 0;
 }
@@ -170,7 +184,7 @@ std::optional<std::string> NameInCabinet(const std::string& folder, std::string_
     std::sort(descriptions.begin(), descriptions.end());
     for (const std::string& description : descriptions) {
         std::string name = NameInDescription(description);
-        if (!name.empty()) return name.substr(0, TWinkLibrary::kMaxNameChars);
+        if (!name.empty()) return CaptionText(std::move(name));
     }
     return std::string();
 }

@@ -1,7 +1,7 @@
 // The Find filter on a catalogue loaded into a tree view as the window's, offscreen.
-#include "support/AppTestSupport.h"
 #include "app/CatalogueFilter.h"
 #include "app/WinksCatalogue.h"
+#include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +85,8 @@ TEST_F(CatalogueFilter, ShowsMatchingItemsWithTheirCategoriesCaseBlind) {
         EXPECT_EQ(filter->ShownCount(), [&] {
             int n = 0;
             for (const std::string& r : c.rows)
-                n += r.back() == ':' ? 0 : 1 + static_cast<int>(std::count(r.begin(), r.end(), ','));
+                n +=
+                    r.back() == ':' ? 0 : 1 + static_cast<int>(std::count(r.begin(), r.end(), ','));
             return n;
         }()) << c.text;
         for (int row = 0; row < view.model()->rowCount(); ++row)

@@ -1,9 +1,9 @@
 // My Winks and the folder import with real content files: cabinets made by gcab, unpacked by
 // cabextract. The full disk is a file-size limit on a child process.
-#include "support/AppTestSupport.h"
-#include "support/LocalHttpServer.h"
 #include "app/LibraryImport.h"
 #include "app/WinkLibrary.h"
+#include "support/AppTestSupport.h"
+#include "support/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -35,9 +35,8 @@ std::string MakeContentFile(const std::string& path, const std::string& descript
     if (!description.empty()) files.emplace_back("content.xml", description);
     EXPECT_TRUE(mediatest::MakeCabinet(work / "outer.cab", files));
     const std::string whole = test::ReadFile(work / "outer.cab");
-    test::WriteFile(path, app::IsContentFileName(path) && path.ends_with(".mca")
-                              ? whole.substr(1)
-                              : whole);
+    test::WriteFile(
+        path, app::IsContentFileName(path) && path.ends_with(".mca") ? whole.substr(1) : whole);
     return path;
 }
 
@@ -170,10 +169,10 @@ TEST_F(WinkLibrary, AFullDiskDuringAnAddLeavesTheLibraryAsItWas) {
     {
         TWinkLibrary library(Library());
         for (int i = 0; i < 6; ++i)  // a catalogue larger than a copy
-            library.Add(MakeContentFile(dir / ("old" + std::to_string(i) + ".mco"),
-                                        Described("An item with a long name number " +
-                                                  std::to_string(i)),
-                                        "FWS " + std::to_string(i)));
+            library.Add(
+                MakeContentFile(dir / ("old" + std::to_string(i) + ".mco"),
+                                Described("An item with a long name number " + std::to_string(i)),
+                                "FWS " + std::to_string(i)));
     }
     const auto before = Snapshot(Library());
     const std::string file = MakeContentFile(dir / "new.mco", Described("New"), "FWS new");
