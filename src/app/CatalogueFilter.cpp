@@ -1,5 +1,7 @@
 #include "app/CatalogueFilter.h"
 
+#include "app/WinksCatalogue.h"
+
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTreeView>
@@ -11,19 +13,6 @@ namespace zephyrine::app {
 namespace {
 
 constexpr quintptr kCategoryId = 0;  // internalId of a category
-// An item's internalId is its category's row + 1 times an odd constant, so that Qt's hash of an
-// index ((row << 4) + column + internalId) spreads the items of different categories.
-constexpr quintptr kIdSpread = static_cast<quintptr>(0x9E3779B97F4A7C15ull);
-constexpr quintptr kIdSpreadInverse = static_cast<quintptr>(0xF1DE83E19937733Dull);
-static_assert(kIdSpread * kIdSpreadInverse == 1, "the spread must be invertible");
-
-quintptr ItemId(int shownCategory) {
-    return (static_cast<quintptr>(shownCategory) + 1) * kIdSpread;
-}
-
-std::size_t ShownCategoryOf(quintptr id) {
-    return static_cast<std::size_t>(id * kIdSpreadInverse - 1);
-}
 
 }  // namespace
 
@@ -255,7 +244,7 @@ QModelIndex TCatalogueFilter::SourceIndex(const QModelIndex& node) const {
     if (node.model() != this) return node;
     if (node.internalId() == kCategoryId)
         return source_->index(shown_[static_cast<std::size_t>(node.row())].category, 0);
-    const TShown& shown = shown_[ShownCategoryOf(node.internalId())];
+    const TShown& shown = shown_[CategoryOfItemId(node.internalId())];
     const auto& [category, item] = matches_[static_cast<std::size_t>(shown.first + node.row())];
     return source_->index(item, 0, source_->index(category, 0));
 }
@@ -273,7 +262,8 @@ QModelIndex TCatalogueFilter::FilterIndex(const QModelIndex& source) const {
     const auto last = first + shown->count;
     const auto at = std::lower_bound(first, last, std::make_pair(category, source.row()));
     if (at == last || at->second != source.row()) return {};
-    return createIndex(static_cast<int>(at - first), 0, ItemId(shownRow));
+    return createIndex(static_cast<int>(at - first), 0,
+                       ItemIdOfCategory(static_cast<std::size_t>(shownRow)));
 }
 
 QModelIndex TCatalogueFilter::index(int row, int column, const QModelIndex& parent) const {
@@ -283,12 +273,12 @@ QModelIndex TCatalogueFilter::index(int row, int column, const QModelIndex& pare
                                                      : QModelIndex();
     if (parent.internalId() != kCategoryId) return {};
     if (row >= shown_[static_cast<std::size_t>(parent.row())].count) return {};
-    return createIndex(row, 0, ItemId(parent.row()));
+    return createIndex(row, 0, ItemIdOfCategory(static_cast<std::size_t>(parent.row())));
 }
 
 QModelIndex TCatalogueFilter::parent(const QModelIndex& child) const {
     if (!child.isValid() || child.internalId() == kCategoryId) return {};
-    return createIndex(static_cast<int>(ShownCategoryOf(child.internalId())), 0, kCategoryId);
+    return createIndex(static_cast<int>(CategoryOfItemId(child.internalId())), 0, kCategoryId);
 }
 
 int TCatalogueFilter::rowCount(const QModelIndex& parent) const {

@@ -15,20 +15,6 @@ using platform::TXMLNodeRaw;
 namespace {
 
 constexpr quintptr kCategoryId = 0;  // internalId of a category
-// An item's internalId is its category's row + 1 times an odd constant. Qt hashes an index as
-// (row << 4) + column + internalId: with small ids the items of different categories collide by
-// the hundred, and every persistent index (hidden rows, selections) pays a long probe.
-constexpr quintptr kIdSpread = static_cast<quintptr>(0x9E3779B97F4A7C15ull);
-constexpr quintptr kIdSpreadInverse = static_cast<quintptr>(0xF1DE83E19937733Dull);
-static_assert(kIdSpread * kIdSpreadInverse == 1, "the spread must be invertible");
-
-quintptr ItemId(int category) {
-    return (static_cast<quintptr>(category) + 1) * kIdSpread;
-}
-
-std::size_t CategoryOfItem(quintptr id) {
-    return static_cast<std::size_t>(id * kIdSpreadInverse - 1);
-}
 
 QIcon DrawIcon(bool category) {
     QPixmap pixmap(16, 16);
@@ -91,7 +77,7 @@ QModelIndex TWinksTreeModel::ItemIndex(int category, int item) const {
 
 const TWinksTreeModel::TItem* TWinksTreeModel::ItemAt(const QModelIndex& node) const {
     if (!node.isValid() || node.model() != this || node.internalId() == kCategoryId) return nullptr;
-    const auto& items = categories_[CategoryOfItem(node.internalId())].items;
+    const auto& items = categories_[CategoryOfItemId(node.internalId())].items;
     return &items[static_cast<std::size_t>(node.row())];
 }
 
@@ -133,12 +119,12 @@ QModelIndex TWinksTreeModel::index(int row, int column, const QModelIndex& paren
     if (parent.internalId() != kCategoryId) return {};  // items have no children
     const int category = parent.row();
     if (row >= ItemCount(category)) return {};
-    return createIndex(row, 0, ItemId(category));
+    return createIndex(row, 0, ItemIdOfCategory(static_cast<std::size_t>(category)));
 }
 
 QModelIndex TWinksTreeModel::parent(const QModelIndex& child) const {
     if (!child.isValid() || child.internalId() == kCategoryId) return {};
-    return createIndex(static_cast<int>(CategoryOfItem(child.internalId())), 0, kCategoryId);
+    return createIndex(static_cast<int>(CategoryOfItemId(child.internalId())), 0, kCategoryId);
 }
 
 int TWinksTreeModel::rowCount(const QModelIndex& parent) const {
