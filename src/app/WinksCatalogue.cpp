@@ -14,7 +14,7 @@ using platform::TXMLNodeRaw;
 
 namespace {
 
-constexpr quintptr kCategoryId = 0;  // internalId of a category; an item's is category row + 1
+constexpr quintptr kCategoryId = 0;  // internalId of a category
 
 QIcon DrawIcon(bool category) {
     QPixmap pixmap(16, 16);
@@ -77,7 +77,7 @@ QModelIndex TWinksTreeModel::ItemIndex(int category, int item) const {
 
 const TWinksTreeModel::TItem* TWinksTreeModel::ItemAt(const QModelIndex& node) const {
     if (!node.isValid() || node.model() != this || node.internalId() == kCategoryId) return nullptr;
-    const auto& items = categories_[node.internalId() - 1].items;
+    const auto& items = categories_[CategoryOfItemId(node.internalId())].items;
     return &items[static_cast<std::size_t>(node.row())];
 }
 
@@ -119,12 +119,12 @@ QModelIndex TWinksTreeModel::index(int row, int column, const QModelIndex& paren
     if (parent.internalId() != kCategoryId) return {};  // items have no children
     const int category = parent.row();
     if (row >= ItemCount(category)) return {};
-    return createIndex(row, 0, static_cast<quintptr>(category) + 1);
+    return createIndex(row, 0, ItemIdOfCategory(static_cast<std::size_t>(category)));
 }
 
 QModelIndex TWinksTreeModel::parent(const QModelIndex& child) const {
     if (!child.isValid() || child.internalId() == kCategoryId) return {};
-    return createIndex(static_cast<int>(child.internalId() - 1), 0, kCategoryId);
+    return createIndex(static_cast<int>(CategoryOfItemId(child.internalId())), 0, kCategoryId);
 }
 
 int TWinksTreeModel::rowCount(const QModelIndex& parent) const {

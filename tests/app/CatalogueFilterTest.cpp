@@ -1,0 +1,187 @@
+// The Find filter on a catalogue loaded into a tree view as the window's, offscreen.
+#include "app/CatalogueFilter.h"
+#include "app/WinksCatalogue.h"
+#include "support/AppTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QItemSelectionModel>
+#include <QTreeView>
+
+using namespace zephyrine;
+
+namespace {
+
+constexpr const char* kCatalogue =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<WinksList>\n"
+    "  <Love><Wink WinkName=\"Kiss\"/><Wink WinkName=\"Beating Heart\"/>"
+    "<Wink WinkName=\"Rose\"/></Love>\n"
+    "  <Funny><Wink WinkName=\"Kissing Fish\"/><Wink WinkName=\"Pie\"/></Funny>\n"
+    "  <Empty/>\n"
+    "  <World><Wink WinkName=\"Straße\"/><Wink WinkName=\"ÉCLAIR\"/>"
+    "<Wink WinkName=\"Кошка\"/><Wink WinkName=\"Hello\"/></World>\n"
+    "</WinksList>\n";
+
+class CatalogueFilter : public ::testing::Test {
+  protected:
+    CatalogueFilter() {
+        test::WriteFile(dir / "WinksList.dat", kCatalogue);
+        view.setModel(&model);
+        view.show();
+        Load();
+        filter = std::make_unique<app::TCatalogueFilter>(&view);
+    }
+    void Load() {
+        ASSERT_TRUE(app::LoadCatalogue(doc, dir / "WinksList.dat", model).Ok);
+        view.expand(model.CategoryIndex(0));
+    }
+    // The captions the view shows, category by category: "Love:Kiss,Rose".
+    std::vector<std::string> Shown() {
+        std::vector<std::string> rows;
+        QAbstractItemModel* m = view.model();
+        for (int c = 0; c < m->rowCount(); ++c) {
+            const QModelIndex category = m->index(c, 0);
+            std::string row = category.data().toString().toStdString() + ":";
+            for (int i = 0; i < m->rowCount(category); ++i)
+                row += (i ? "," : "") + m->index(i, 0, category).data().toString().toStdString();
+            rows.push_back(row);
+        }
+        return rows;
+    }
+    QModelIndex Item(int c, int i) { return model.ItemIndex(c, i); }
+    QModelIndex Selected() {
+        const QModelIndexList s = view.selectionModel()->selectedIndexes();
+        return s.isEmpty() ? QModelIndex() : filter->SourceIndex(s.front());
+    }
+
+    QApplication& app = test::EnsureApp();  // before the images
+    test::TTempDir dir;
+    app::TImageList images;
+    platform::TXMLDocument doc;
+    app::TWinksTreeModel model{images};
+    QTreeView view;
+    std::unique_ptr<app::TCatalogueFilter> filter;
+};
+
+using TRows = std::vector<std::string>;
+
+TEST_F(CatalogueFilter, ShowsMatchingItemsWithTheirCategoriesCaseBlind) {
+    const struct {
+        const char* text;
+        TRows rows;
+    } cases[] = {
+        {"kis", {"Love:Kiss", "Funny:Kissing Fish"}},
+        {"KISSI", {"Funny:Kissing Fish"}},
+        {"e", {"Love:Beating Heart,Rose", "Funny:Pie", "World:Straße,Hello"}},  // not É
+        {"éclair", {"World:ÉCLAIR"}},
+        {"КОШ", {"World:Кошка"}},
+        {"STRASSE", {}},  // simple case folding: ß is not ss
+        {"straße", {"World:Straße"}},
+        {"nothing like it", {}},
+    };
+    for (const auto& c : cases) {
+        filter->SetText(QString::fromUtf8(c.text));
+        EXPECT_EQ(Shown(), c.rows) << c.text;
+        EXPECT_EQ(filter->ShownCount(), [&] {
+            int n = 0;
+            for (const std::string& r : c.rows)
+                n +=
+                    r.back() == ':' ? 0 : 1 + static_cast<int>(std::count(r.begin(), r.end(), ','));
+            return n;
+        }()) << c.text;
+        for (int row = 0; row < view.model()->rowCount(); ++row)
+            EXPECT_TRUE(view.isExpanded(view.model()->index(row, 0))) << c.text;
+    }
+}
+
+TEST_F(CatalogueFilter, TypingOnAndBackGivesWhatAFreshFilterGives) {
+    int shownSignalled = -1;
+    QObject::connect(filter.get(), &app::TCatalogueFilter::CountsChanged,
+                     [&](int shown, int total) {
+                         shownSignalled = shown;
+                         EXPECT_EQ(total, 9);
+                     });
+    // The same words typed afresh in a second view of the same catalogue.
+    QTreeView other;
+    other.setModel(&model);
+    for (const char* text : {"k", "ki", "kis", "kiss", "kissi", "kiss", "ki", "i"}) {
+        filter->SetText(text);
+        const TRows typed = Shown();
+        app::TCatalogueFilter fresh(&other);
+        fresh.SetText(text);
+        TRows afresh;
+        for (int c = 0; c < fresh.rowCount(); ++c) {
+            const QModelIndex category = fresh.index(c, 0);
+            std::string row = category.data().toString().toStdString() + ":";
+            for (int i = 0; i < fresh.rowCount(category); ++i)
+                row += (i ? "," : "") + fresh.index(i, 0, category).data().toString().toStdString();
+            afresh.push_back(row);
+        }
+        EXPECT_EQ(typed, afresh) << text;
+        EXPECT_EQ(shownSignalled, filter->ShownCount()) << text;
+        fresh.Clear();
+    }
+    filter->SetText("kis");
+    EXPECT_EQ(filter->CountText(), "2 of 9 shown");
+    filter->Clear();
+    EXPECT_EQ(filter->CountText(), "");
+    EXPECT_EQ(filter->ShownCount(), 9);
+}
+
+TEST_F(CatalogueFilter, ClearingRestoresExpansionSelectionAndChecks) {
+    view.collapse(model.CategoryIndex(0));
+    view.expand(model.CategoryIndex(3));
+    view.selectionModel()->setCurrentIndex(Item(3, 1), QItemSelectionModel::ClearAndSelect);
+    model.setData(Item(0, 1), Qt::Checked, Qt::CheckStateRole);  // Beating Heart
+    const TRows before = Shown();
+
+    filter->SetText("kis");
+    EXPECT_EQ(view.model(), filter.get());
+    EXPECT_FALSE(Selected().isValid());  // the selected item is not shown
+    // A check set while filtering is the catalogue's; a hidden one stays set.
+    view.model()->setData(view.model()->index(0, 0, view.model()->index(1, 0)), Qt::Checked,
+                          Qt::CheckStateRole);
+    EXPECT_EQ(model.StateIndex(Item(1, 0)), 2);
+    EXPECT_EQ(model.StateIndex(Item(0, 1)), 2);
+    filter->SetText("kiss");
+
+    filter->Clear();
+    EXPECT_EQ(view.model(), &model);
+    EXPECT_EQ(Shown(), before);
+    EXPECT_FALSE(view.isExpanded(model.CategoryIndex(0)));
+    EXPECT_FALSE(view.isExpanded(model.CategoryIndex(1)));
+    EXPECT_TRUE(view.isExpanded(model.CategoryIndex(3)));
+    EXPECT_EQ(Selected(), Item(3, 1));
+    EXPECT_EQ(model.StateIndex(Item(0, 1)), 2);
+    EXPECT_EQ(model.StateIndex(Item(1, 0)), 2);
+    EXPECT_EQ(model.data(Item(1, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
+}
+
+TEST_F(CatalogueFilter, AnItemPickedWhileFilteringStaysSelectedAndInSight) {
+    view.selectionModel()->setCurrentIndex(Item(0, 0), QItemSelectionModel::ClearAndSelect);
+    filter->SetText("fish");
+    view.selectionModel()->setCurrentIndex(filter->FilterIndex(Item(1, 0)),
+                                           QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(Selected(), Item(1, 0));
+    filter->SetText("fis");  // the pick survives the next keystroke
+    EXPECT_EQ(Selected(), Item(1, 0));
+    filter->Clear();
+    EXPECT_EQ(Selected(), Item(1, 0));
+    EXPECT_TRUE(view.isExpanded(model.CategoryIndex(1)));
+}
+
+TEST_F(CatalogueFilter, ANewLoadUnderAnActiveFilterIsFilteredAgain) {
+    filter->SetText("kis");
+    test::WriteFile(dir / "WinksList.dat",
+                    "<WinksList><New><Wink WinkName=\"Kiss Again\"/><Wink WinkName=\"Hi\"/>"
+                    "</New></WinksList>");
+    Load();
+    EXPECT_EQ(view.model(), filter.get());
+    EXPECT_EQ(Shown(), TRows({"New:Kiss Again"}));
+    EXPECT_EQ(filter->CountText(), "1 of 2 shown");
+    filter->Clear();
+    EXPECT_EQ(Shown(), TRows({"New:Kiss Again,Hi"}));
+    EXPECT_TRUE(view.isExpanded(model.CategoryIndex(0)));
+}
+
+}  // namespace
