@@ -23,9 +23,9 @@ set(CPACK_PACKAGE_NAME zephyrine)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${ZEPHYRINE_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "preview Winks and install them into the messenger")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "preview Winks and install them into the messenger
-Zephyrine keeps a catalogue of Winks, the short animated Flash items of
+# The synopsis is the summary above; this is the extended description.
+set(CPACK_PACKAGE_DESCRIPTION
+  "Zephyrine keeps a catalogue of Winks, the short animated Flash items of
 MSN Messenger, plays each one in its preview pane and installs the chosen
 ones. It opens Winks content files (.mca, .mco) and updates its catalogue
 from the catalogue server.
@@ -40,10 +40,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # cabextract unpacks content files; shared-mime-info and desktop-file-utils keep the MIME and
-# desktop databases; media-types gives the server its content types; the browser engine's
-# helper process runs the preview.
+# desktop databases; media-types gives the server its content types. (The browser engine's
+# helper process, libqt6webenginecore6-bin, comes from dpkg-shlibdeps.)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "cabextract, shared-mime-info, desktop-file-utils, media-types, libqt6webenginecore6-bin")
+  "cabextract, shared-mime-info, desktop-file-utils, media-types")
 # Links of the About box open in the desktop's browser and mail program.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, hicolor-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
