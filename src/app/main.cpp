@@ -11,6 +11,7 @@
 #include "platform/Shell.h"
 #include "server/SvrLog.h"
 #include "app/DataFolders.h"
+#include "base/CommandLine.h"
 #include "app/WinksGlobal.h"
 #include "app/uMainForm.h"
 
@@ -41,7 +42,6 @@ void Trace(const std::string& kind, const std::string& text) {
 }
 
 constexpr const char* kProgramName = "zephyrine";
-constexpr int kUsageErrorStatus = 2;
 
 // The command line, read before any application object exists, so that --help and --version need
 // no display: the content file to open, or the exit status when the program is not to run.
@@ -64,7 +64,7 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     if (!parser.parse(args)) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more.\n", kProgramName,
                      parser.errorText().toLocal8Bit().constData(), kProgramName);
-        return {{}, kUsageErrorStatus};
+        return {{}, base::kUsageErrorStatus};
     }
     if (parser.isSet(help) || parser.isSet("help-all")) {
         // The help text names the program from the application object's arguments.
@@ -77,7 +77,13 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
         return {{}, 0};
     }
     const QStringList files = parser.positionalArguments();
-    return {files.isEmpty() ? std::string() : files.first().toLocal8Bit().toStdString(), {}};
+    if (files.isEmpty()) return {};
+    // The name's bytes as given: decoding and encoding again would change a name that is not
+    // valid text in the locale's encoding.
+    for (int i = 1; i < argc; ++i) {
+        if (args[i] == files.first()) return {argv[i], {}};
+    }
+    return {files.first().toLocal8Bit().toStdString(), {}};
 }
 
 platform::TPlatform CreatePlatform(const app::TDataFolders& folders) {
