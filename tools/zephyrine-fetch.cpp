@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "base/CommandLine.h"
 #include "httpclient/NMHTTP.h"
 
 using namespace zephyrine::httpclient;
@@ -56,10 +57,14 @@ class TProgress {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: zephyrine-fetch URL BODYFILE\n", stderr);
-        return 2;
-    }
+    zephyrine::base::TCommandLine commandLine(
+        "zephyrine-fetch", ZEPHYRINE_VERSION,
+        "Fetches URL with one HTTP GET into BODYFILE; the reply header goes to standard error.");
+    commandLine.AddArgument("URL", "the address to fetch (http://HOST[:PORT]/PATH)");
+    commandLine.AddArgument("BODYFILE", "the file the body is stored in");
+    if (const auto status = commandLine.ParseOrExit(argc, argv)) return *status;
+    const std::string url = commandLine.Arguments()[0];
+    const std::string bodyFile = commandLine.Arguments()[1];
     // A file-size limit then fails the write with an error instead of ending the process.
     signal(SIGXFSZ, SIG_IGN);
 
@@ -79,9 +84,9 @@ int main(int argc, char** argv) {
         http.TimeOut = 0;
         http.InputFileMode = true;
         http.OutputFileMode = false;
-        http.Body = argv[2];
+        http.Body = bodyFile;
         http.OnPacketRecvd = [&] { progress.Update(); };
-        http.Get(argv[1]);
+        http.Get(url);
     } catch (const std::exception& e) {
         status = 1;
         error = e.what();

@@ -1,5 +1,7 @@
 // zephyrine-httpd: the embedded HTTP server as a command that serves a folder.
-//   zephyrine-httpd [--bind ADDRESS] [--port N] [--search-path "DIR1;DIR2"] [--default-target T] [--log]
+//   zephyrine-httpd [--bind ADDRESS] [--port N] [--search-path "DIR1;DIR2"]
+//                   [--default-target T] [--log]
+#include <arpa/inet.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "base/CommandLine.h"
 #include "base/Convert.h"
 #include "server/CustomWebServer.h"
 #include "server/SvrLog.h"
@@ -25,11 +28,6 @@ namespace {
 // woken for every entry.
 constexpr int kLogBatchMs = 20;
 
-int Usage() {
-    std::cerr << "usage: zephyrine-httpd [--bind ADDRESS] [--port N] [--search-path \"DIR1;DIR2\"] "
-                 "[--default-target T] [--log]\n";
-    return 2;
-}
 
 // Each idle or busy connection holds a descriptor: allow as many as the system lets us.
 void RaiseDescriptorLimit() {
@@ -50,30 +48,34 @@ void PrintEntry(const TTransactionLogEntry& entry) {
 
 int main(int argc, char** argv) {
     InitTesselVariable();
+    zephyrine::base::TCommandLine commandLine(
+        "zephyrine-httpd", ZEPHYRINE_VERSION, "Serves the files of a folder over HTTP.");
+    commandLine.AddOption("bind", "ADDRESS",
+                          std::string("listen on ADDRESS (default ") + kLoopbackAddress +
+                              "; 0.0.0.0 for every local address)");
+    commandLine.AddOption("port", "N",
+                          "listen on port N (default " + std::to_string(kDefaultServerPort) +
+                              "; 0: the system chooses)");
+    commandLine.AddOption("search-path", "\"DIR1;DIR2\"",
+                          "serve these folders, ';' between them (default: the current folder)");
+    commandLine.AddOption("default-target", "T", "the file that a request for / is sent to");
+    commandLine.AddOption("log", "", "write each log entry to standard output");
+    if (const auto status = commandLine.ParseOrExit(argc, argv)) return *status;
+
     int port = kDefaultServerPort;
-    std::string bindAddress = kLoopbackAddress;
-    std::string searchPath = std::filesystem::current_path().string();
-    std::string defaultTarget;
-    bool log = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--bind" && hasValue) {
-            bindAddress = argv[++i];
-        } else if (arg == "--port" && hasValue) {
-            const std::optional<int> value = zephyrine::base::TryStrToInt(argv[++i]);
-            if (!value || *value < 0 || *value > 65535) return Usage();
-            port = *value;
-        } else if (arg == "--search-path" && hasValue) {
-            searchPath = argv[++i];
-        } else if (arg == "--default-target" && hasValue) {
-            defaultTarget = argv[++i];
-        } else if (arg == "--log") {
-            log = true;
-        } else {
-            return Usage();
-        }
+    if (commandLine.Has("port")) {
+        const std::optional<int> value = zephyrine::base::TryStrToInt(commandLine.Value("port"));
+        if (!value || *value < 0 || *value > 65535)
+            return commandLine.Fail("invalid port '" + commandLine.Value("port") + "'");
+        port = *value;
     }
+    const std::string bindAddress = commandLine.Value("bind", kLoopbackAddress);
+    if (in_addr parsed{}; inet_pton(AF_INET, bindAddress.c_str(), &parsed) != 1)
+        return commandLine.Fail("invalid address '" + bindAddress + "'");
+    const std::string searchPath =
+        commandLine.Value("search-path", std::filesystem::current_path().string());
+    const std::string defaultTarget = commandLine.Value("default-target");
+    const bool log = commandLine.Has("log");
 
     RaiseDescriptorLimit();
     // The server's threads inherit this mask; the signals are taken by the waiter below.

@@ -14,7 +14,7 @@ namespace zephyrine::app {
 // On the catalogue server, under its root.
 inline constexpr const char* kCountFileUrlPath = "/download/winkscount.txt";
 inline constexpr const char* kNewCatalogueUrlPath = "/download/newnmpwinkslist.dat";
-// In AppFolder.
+// In the data folder (TGlobal::DataFolder).
 inline constexpr const char* kCountFileName = "winkscount.ini";
 inline constexpr const char* kCatalogueFileName = "WinksList.dat";
 inline constexpr const char* kNewCatalogueFileName = "WinksList.temp";

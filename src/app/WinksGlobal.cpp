@@ -109,11 +109,19 @@ std::string ExecutableFolder() {
 
 // ---- creation ---------------------------------------------------------------------------------
 
-TGlobal::TGlobal(const std::string& contentRoot) : TGlobal(ExecutableFolder(), contentRoot) {}
+TGlobal::TGlobal(const std::string& contentRoot)
+    : TGlobal(DataFoldersFor(ExecutableFolder()), contentRoot) {}
 
-TGlobal::TGlobal(const std::string& appFolder, const std::string& contentRoot) {
-    ConfigPath = WithSlash(appFolder) + "Config.ini";
-    AppFolder = WithSlash(appFolder);
+TGlobal::TGlobal(const std::string& appFolder, const std::string& contentRoot)
+    : TGlobal(TDataFolders{false, WithSlash(appFolder), WithSlash(appFolder), WithSlash(appFolder),
+                           {}, {}},
+              contentRoot) {}
+
+TGlobal::TGlobal(const TDataFolders& folders, const std::string& contentRoot) {
+    ConfigPath = folders.ConfigFolder + "Config.ini";
+    AppFolder = folders.AppFolder;
+    DataFolder = folders.DataFolder;
+    Installed = folders.Installed;
     LoadSettings();
     SkinPath = AppFolder + "Skins/" + SkinFile;
     PreviewBaseUrl = PreviewBaseUrlFor(contentRoot);
@@ -161,6 +169,7 @@ std::string TGlobal::IconPath() {
 void TGlobal::EnsureFileAssociation() {
     // The key opened "for full access without creating it": the entry is there and ours to
     // rewrite. One that exists but cannot be opened that way counts as missing.
+    if (Installed) return;  // the package's system-wide entry and MIME package hold it
     if (access(DesktopEntryPath().c_str(), R_OK | W_OK) == 0) {
         // A start ended between the entry and the two cache refreshes (killed, power lost)
         // leaves an association that the desktop does not know: refresh the caches alone.

@@ -2,6 +2,8 @@
 // created by the program entry before the main window and alive until the process ends.
 #pragma once
 
+#include "app/DataFolders.h"
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -10,7 +12,7 @@ namespace zephyrine::app {
 
 // The program identifier of the file association, the window class and the application title.
 inline constexpr const char* kAppTitle = "Zephyrine";
-// The embedded server's folder under AppFolder, which holds the packs it serves.
+// The embedded server's folder under DataFolder, which holds the packs it serves.
 inline constexpr const char* kPackFolder = "msnpack/";
 
 // The content server's paths under its root; roots carry no trailing "/".
@@ -40,12 +42,18 @@ class TGlobal {
   public:
     // Creation for the running executable's folder.
     explicit TGlobal(const std::string& contentRoot);
-    // The same for a given application folder (tests); a missing trailing "/" is added.
+    // The same for given folders.
+    TGlobal(const TDataFolders& folders, const std::string& contentRoot);
+    // The same for a program folder (tests); a missing trailing "/" is added.
     TGlobal(const std::string& appFolder, const std::string& contentRoot);
 
     // Fields.
-    std::string ConfigPath;  // AppFolder + "Config.ini"
-    std::string AppFolder;   // folder of the executable, always ending in "/"
+    std::string ConfigPath;  // the config folder + "Config.ini"
+    std::string AppFolder;   // the program's read-only data, always ending in "/"
+    // Where the program writes its catalogue, the update's files and msnpack/, ending in "/":
+    // AppFolder for a program folder, a per-user folder when installed (see DataFolders.h).
+    std::string DataFolder;
+    bool Installed = false;  // the file association is then the package's
     int CurrentWinks = 0;    // Config/CurrentWinks
     std::string SkinFile;    // Config/SkinFile, default "MacOS.sui"
     std::string SkinPath;    // AppFolder + "Skins/" + SkinFile
@@ -60,7 +68,8 @@ class TGlobal {
     static int ReadCountFile(const std::string& path);
     // The desktop entry under $XDG_DATA_HOME stands for the program-identifier key: when it
     // exists (and is ours to write) it is never rewritten, and only caches that do not know the
-    // program's type are refreshed; otherwise RegisterFileTypes. Throws
+    // program's type are refreshed; an installed program writes none. Otherwise
+    // RegisterFileTypes. Throws
     // std::runtime_error when a file cannot be written.
     void EnsureFileAssociation();
     // True when the MIME and desktop caches of DataHome() know the program's type (a cache

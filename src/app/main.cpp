@@ -1,5 +1,6 @@
-// Program entry: application object, Global, the title, the refusal of a second
-// instance started with a file, the main window, the event loop.
+// Program entry: the command line, application object, Global, the title, the refusal of a
+// second instance started with a file, the main window, the event loop.
+//   zephyrine [FILE.mca|FILE.mco]
 #include "server/CustomWebServer.h"
 #include "platform/IECache.h"
 #include "platform/InstancePresence.h"
@@ -9,14 +10,19 @@
 #include "app/RemoteRoots.h"
 #include "platform/Shell.h"
 #include "server/SvrLog.h"
+#include "app/DataFolders.h"
+#include "base/CommandLine.h"
 #include "app/WinksGlobal.h"
 #include "app/uMainForm.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <optional>
 #include <string>
 
 namespace {
@@ -35,12 +41,59 @@ void Trace(const std::string& kind, const std::string& text) {
     std::fflush(stderr);
 }
 
-platform::TPlatform CreatePlatform() {
+constexpr const char* kProgramName = "zephyrine";
+
+// The command line, read before any application object exists, so that --help and --version need
+// no display: the content file to open, or the exit status when the program is not to run.
+struct TCommandLine {
+    std::string File;
+    std::optional<int> ExitStatus;
+};
+
+TCommandLine ParseCommandLine(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Keeps a catalogue of Winks, previews them and installs them into the messenger.");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument("FILE", "a content file (.mca or .mco) to preview and install",
+                                 "[FILE]");
+    if (!parser.parse(args)) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more.\n", kProgramName,
+                     parser.errorText().toLocal8Bit().constData(), kProgramName);
+        return {{}, base::kUsageErrorStatus};
+    }
+    if (parser.isSet(help) || parser.isSet("help-all")) {
+        // The help text names the program from the application object's arguments.
+        const QCoreApplication names(argc, argv);
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return {{}, 0};
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", kProgramName, ZEPHYRINE_VERSION);
+        return {{}, 0};
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty()) return {};
+    // The name's bytes as given: decoding and encoding again would change a name that is not
+    // valid text in the locale's encoding.
+    for (int i = 1; i < argc; ++i) {
+        if (args[i] == files.first()) return {argv[i], {}};
+    }
+    return {files.first().toLocal8Bit().toStdString(), {}};
+}
+
+platform::TPlatform CreatePlatform(const app::TDataFolders& folders) {
     platform::TPlatform p;
     p.MessageBox = platform::CreateMessageBox();
     p.Shell = std::make_unique<platform::TDesktopShell>();
-    p.CreateFlash = [](QWidget* parent) {
-        auto* flash = new platform::TLazyFlash(parent, platform::TFlashSettings{});
+    p.CreateFlash = [folders](QWidget* parent) {
+        platform::TFlashSettings settings;
+        settings.PlayerFolder = folders.PlayerFolder;
+        auto* flash = new platform::TLazyFlash(parent, settings, folders.LibraryFolder);
         if (Tracing()) {
             QObject::connect(flash, &platform::TLazyFlash::FirstFrameDrawn, flash,
                              [flash] { Trace("FirstFrame", flash->Movie()); });
@@ -56,15 +109,24 @@ platform::TPlatform CreatePlatform() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const TCommandLine commandLine = ParseCommandLine(argc, argv);
+    if (commandLine.ExitStatus) return *commandLine.ExitStatus;
     server::InitTesselVariable();            // before any thread
     platform::TLazyFlash::PrepareProcess();  // before the application object
     QApplication application(argc, argv);    // 1
     const platform::TRemoteRoots roots = app::RemoteRootsFromEnvironment();
-    app::TGlobal Global(roots.ContentRoot);                               // 2
+    const app::TDataFolders folders = app::DataFoldersFor(app::ExecutableFolder());
+    try {
+        app::PrepareDataFolders(folders);
+    } catch (const std::exception& e) {
+        // The window then reports the catalogue it cannot load.
+        std::fprintf(stderr, "%s: %s\n", kProgramName, e.what());
+    }
+    app::TGlobal Global(folders, roots.ContentRoot);                      // 2
     QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));  // 3
     QApplication::setApplicationDisplayName(QString::fromUtf8(app::kAppTitle));
 
-    const std::string fileArgument = argc > 1 ? argv[1] : "";
+    const std::string& fileArgument = commandLine.File;
     if (platform::TInstancePresence::IsHeldByAnyone() && !fileArgument.empty()) {  // 4
         platform::CreateMessageBox()->Show(
             nullptr, "Zephyrine is already running.First,Please close the program.", app::kAppTitle,
@@ -72,7 +134,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    app::TfrmMainForm window(Global, CreatePlatform(), roots, fileArgument);  // 5
+    app::TfrmMainForm window(Global, CreatePlatform(folders), roots, fileArgument);  // 5
     if (Tracing()) {
         // Entries are delivered through the event loop, so none is missed by assigning it now.
         window.EmbeddedServer().OnLogEntry =

@@ -275,7 +275,7 @@ void TfrmMainForm::createServer() {
     });
     FServer->SetListenPort(ServerPort);
     FServer->SetDefaultTarget("");
-    FServer->SetSearchFolders(Global.AppFolder + kPackFolder);
+    FServer->SetSearchFolders(Global.DataFolder + kPackFolder);
 }
 
 void TfrmMainForm::hookApplicationEvents() {
@@ -320,7 +320,7 @@ void TfrmMainForm::handleFileArgument() {
 
 void TfrmMainForm::LoadWinksList(const platform::TXMLDocument* parsed) {
     const TBusyCursor busy;  // steps 1 and 8
-    const TCatalogueLoad load = LoadCatalogue(xmlWinksFile, Global.AppFolder + kCatalogueFileName,
+    const TCatalogueLoad load = LoadCatalogue(xmlWinksFile, Global.DataFolder + kCatalogueFileName,
                                               *treWinksListModel, parsed);
     FItemCount = load.ItemCount;
     if (load.ExpandFirst) treWinksList->expand(treWinksListModel->CategoryIndex(0));

@@ -29,9 +29,9 @@ std::runtime_error Unreadable(const std::string& file) {
     return std::runtime_error("The content file cannot be read: " + file);
 }
 
-// The pack folder beside the program, made when it is missing.
+// The pack folder in the data folder, made when it is missing.
 std::string PackFolder(const TGlobal& global) {
-    const std::string folder = global.AppFolder + kPackFolder;
+    const std::string folder = global.DataFolder + kPackFolder;
     std::error_code ec;
     fs::create_directories(folder, ec);
     return folder;
@@ -69,7 +69,7 @@ void Unpack(const std::string& cab, const std::string& work) {
 
 void TfrmMainForm::UnpackAndPreview(const std::string& file) {
     try {
-        std::string cab = Global.AppFolder + kPackFolder + kUnpackCabName;  // 1
+        std::string cab = Global.DataFolder + kPackFolder + kUnpackCabName;  // 1
         if (UpperFileExtension(file) == ".MCA") {                           // 2
             PackFolder(Global);
             // A copy that failed must not leave an older temp.cab to be shown instead.

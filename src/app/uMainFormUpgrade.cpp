@@ -78,12 +78,12 @@ void TfrmMainForm::actUpgradeExecute() {
     upgrading_ = true;
     upgradeAborted_ = false;
     SetActionsEnabled(false);  // 1
-    const std::string temp = Global.AppFolder + kNewCatalogueFileName;
+    const std::string temp = Global.DataFolder + kNewCatalogueFileName;
     try {
         const TBusyCursor busy;       // 2.1
         nmpWinksCount->Disconnect();  // 2.2
         SetStatusText("Please wait while Zephyrine's update infomation is being retrieved..");
-        const std::string countFile = Global.AppFolder + kCountFileName;
+        const std::string countFile = Global.DataFolder + kCountFileName;
         nmpWinksCount->Body = countFile;  // 2.4
         RunUpgradeRequest(*nmpWinksCount, Roots.CatalogueRoot + kCountFileUrlPath);
         const int newCount = TGlobal::ReadCountFile(countFile);  // 2.5
@@ -105,7 +105,7 @@ void TfrmMainForm::actUpgradeExecute() {
             platform::TXMLDocument checked;
             checked.SetFileName(temp);
             AcceptDownloadedCatalogue(nmpWinksList->ReplyCode(), checked);
-            ReplaceByRename(temp, Global.AppFolder + kCatalogueFileName);
+            ReplaceByRename(temp, Global.DataFolder + kCatalogueFileName);
             ShowMessage(message, TMsgIcon::Information);
             Global.CurrentWinks = newCount;
             Global.SaveSettings();

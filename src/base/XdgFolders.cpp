@@ -40,4 +40,8 @@ std::string XdgCacheHome() {
     return XdgFolder("XDG_CACHE_HOME", ".cache");
 }
 
+std::string XdgConfigHome() {
+    return XdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
 }  // namespace zephyrine::base

@@ -13,5 +13,6 @@ std::string XdgFolder(const char* variable, const char* homeDefault);
 
 std::string XdgDataHome();   // $XDG_DATA_HOME or ~/.local/share
 std::string XdgCacheHome();  // $XDG_CACHE_HOME or ~/.cache
+std::string XdgConfigHome();  // $XDG_CONFIG_HOME or ~/.config
 
 }  // namespace zephyrine::base

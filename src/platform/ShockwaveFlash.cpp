@@ -287,7 +287,9 @@ void TShockwaveFlash::PrepareProcess() {
 TShockwaveFlash::TShockwaveFlash(QWidget* parent, TFlashSettings settings)
     : TFlashControl(parent),
       settings_(std::move(settings)),
-      playerFolder_(QCoreApplication::applicationDirPath() + "/ruffle/") {
+      playerFolder_(settings_.PlayerFolder.empty()
+                        ? QCoreApplication::applicationDirPath() + "/ruffle/"
+                        : WithSlash(QString::fromStdString(settings_.PlayerFolder))) {
     InitFlashResources();
     setFocusPolicy(Qt::StrongFocus);
     setContextMenuPolicy(Qt::NoContextMenu);

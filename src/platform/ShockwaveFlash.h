@@ -37,6 +37,8 @@ struct TFlashSettings {
     int ProfilePort = 0;
     std::string AllowNetworking = "all";
     std::string AllowFullScreen = "false";
+    // The folder of the Ruffle player's files; empty: "ruffle/" beside the executable.
+    std::string PlayerFolder;
 };
 
 class TShockwaveFlash : public TFlashControl {

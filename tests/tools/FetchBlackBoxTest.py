@@ -105,7 +105,30 @@ class FetchTest(unittest.TestCase):
                 self.assertIn(message, last, what)
         finally:
             python.close()
-        self.assertEqual(subprocess.run([FETCH], capture_output=True).returncode, 2)
+
+    def test_command_line_conventions(self):
+        def run(*args):
+            return subprocess.run([FETCH, *args], capture_output=True, text=True, timeout=10)
+
+        for args in (["--help"], ["-h"], ["http://127.0.0.1:1/", "--help"]):
+            got = run(*args)
+            self.assertEqual((got.returncode, got.stderr), (0, ""), args)
+            self.assertTrue(got.stdout.startswith("Usage: zephyrine-fetch URL BODYFILE\n"), args)
+        got = run("--version")
+        self.assertEqual((got.returncode, got.stderr), (0, ""))
+        self.assertEqual(got.stdout, "zephyrine-fetch %s\n" % os.environ["ZEPHYRINE_VERSION"])
+        out = os.path.join(self.folder, "never")
+        cases = [
+            ([], "missing argument URL"),
+            (["http://127.0.0.1:1/"], "missing argument BODYFILE"),
+            (["http://127.0.0.1:1/", out, "extra"], "unexpected argument 'extra'"),
+            (["--timeout", "5", "http://127.0.0.1:1/", out], "unknown option '--timeout'"),
+        ]
+        for args, message in cases:
+            got = run(*args)
+            self.assertEqual((got.returncode, got.stdout), (2, ""), args)
+            self.assertIn(message, got.stderr, args)
+        self.assertFalse(os.path.exists(out))
 
 
 if __name__ == "__main__":

@@ -155,5 +155,52 @@ class HttpdTest(unittest.TestCase):
         self.assertEqual(self.server.stop()[0], 0)
 
 
+class HttpdCommandLineTest(unittest.TestCase):
+    """--help and --version answer on standard output with 0; usage errors on standard error with 2,
+    before anything listens."""
+
+    def run_httpd(self, *args):
+        return subprocess.run([HTTPD, *args], capture_output=True, text=True, timeout=10)
+
+    def test_help_and_version(self):
+        for args in (["--help"], ["-h"], ["--port", "0", "--help"]):
+            got = self.run_httpd(*args)
+            self.assertEqual((got.returncode, got.stderr), (0, ""), args)
+            self.assertTrue(got.stdout.startswith("Usage: zephyrine-httpd "), got.stdout)
+            for option in ("--bind ADDRESS", "--port N", "--search-path", "--default-target T",
+                           "--log", "--version"):
+                self.assertIn(option, got.stdout)
+        got = self.run_httpd("--version")
+        self.assertEqual((got.returncode, got.stderr), (0, ""))
+        self.assertEqual(got.stdout, "zephyrine-httpd %s\n" % os.environ["ZEPHYRINE_VERSION"])
+
+    def test_usage_errors(self):
+        cases = [
+            (["--bogus"], "unknown option '--bogus'"),
+            (["-x"], "unknown option '-x'"),
+            (["--port"], "option '--port' needs a value"),
+            (["--bind"], "option '--bind' needs a value"),
+            (["--port", "65536"], "invalid port '65536'"),
+            (["--port", "abc"], "invalid port 'abc'"),
+            (["--bind", "localhost"], "invalid address 'localhost'"),
+            (["--log=1"], "option '--log' takes no value"),
+            (["stray"], "unexpected argument 'stray'"),
+        ]
+        for args, message in cases:
+            got = self.run_httpd(*args)
+            self.assertEqual(got.returncode, 2, args)
+            self.assertEqual(got.stdout, "", args)
+            self.assertIn(message, got.stderr, args)
+            self.assertIn("--help", got.stderr, args)
+
+    def test_bind_option_is_accepted(self):
+        folder = tempfile.mkdtemp(prefix="zephyrine-httpd-")
+        try:
+            server = Httpd(HTTPD, folder, "--bind", "127.0.0.1")
+            self.assertEqual(server.stop()[0], 0)
+        finally:
+            shutil.rmtree(folder)
+
+
 if __name__ == "__main__":
     unittest.main()
