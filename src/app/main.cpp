@@ -58,11 +58,12 @@ platform::TPlatform CreatePlatform() {
 int main(int argc, char** argv) {
     server::InitTesselVariable();            // before any thread
     platform::TLazyFlash::PrepareProcess();  // before the application object
-    QApplication application(argc, argv);    // 1
+    QApplication application(argc, argv);
     const platform::TRemoteRoots roots = app::RemoteRootsFromEnvironment();
-    app::TGlobal Global(roots.ContentRoot);                               // 2
-    QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));  // 3
-    QApplication::setApplicationDisplayName(QString::fromUtf8(app::kAppTitle));
+    app::TGlobal Global(roots.ContentRoot);
+    // No display name: on X11 Qt would append it to every window title ("About Zephyrine "
+    // included), and the titles are the program's own.
+    QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));
 
     const std::string fileArgument = argc > 1 ? argv[1] : "";
     if (platform::TInstancePresence::IsHeldByAnyone() && !fileArgument.empty()) {  // 4
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    app::TfrmMainForm window(Global, CreatePlatform(), roots, fileArgument);  // 5
+    app::TfrmMainForm window(Global, CreatePlatform(), roots, fileArgument);
     if (Tracing()) {
         // Entries are delivered through the event loop, so none is missed by assigning it now.
         window.EmbeddedServer().OnLogEntry =
@@ -80,5 +81,5 @@ int main(int argc, char** argv) {
                bool&) { Trace("ServerLog", server::LogLine(*entry)); };
     }
     window.show();
-    return application.exec();  // 6
+    return application.exec();
 }
