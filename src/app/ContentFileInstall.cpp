@@ -57,8 +57,7 @@ TContentFileInstall::~TContentFileInstall() {
 }
 
 std::string TContentFileInstall::TempFolder() {
-    if (!ownTempFolder_.empty() && platform::IsPrivateFolder(ownTempFolder_))
-        return ownTempFolder_;
+    if (!ownTempFolder_.empty() && platform::IsPrivateFolder(ownTempFolder_)) return ownTempFolder_;
     if (platform::EnsurePrivateFolder(Global.TempFolder)) return Global.TempFolder;
     // The name is taken by something else (a link, another owner, open permissions): anyone
     // who can write the shared folder could otherwise stop every preview.
@@ -123,8 +122,8 @@ void TContentFileInstall::InstallFileThroughServer(const std::string& name,
     const std::string remark = refusal_.empty() ? "" : "Not previewed: " + refusal_;
     installs_.InstallOne({LocalPackUrl(), name, remark});
     if (!installs_.Pending()) return;  // the hand-over failed, and said why
-    emit StatusText(QString::fromStdString(name + " Installing" + ".." +
-                                           (remark.empty() ? "" : " " + remark)));
+    emit StatusText(
+        QString::fromStdString(name + " Installing" + ".." + (remark.empty() ? "" : " " + remark)));
 }
 
 std::string TContentFileInstall::PrepareLocalPack(const std::string& file) {

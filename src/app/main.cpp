@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));
 
     const std::string fileArgument = argc > 1 ? argv[1] : "";
-    if (platform::TInstancePresence::IsHeldByAnyone() && !fileArgument.empty()) {  // 4
+    if (platform::TInstancePresence::IsHeldByAnyone() && !fileArgument.empty()) {
         platform::CreateMessageBox()->Show(
             nullptr, "Zephyrine is already running.First,Please close the program.", app::kAppTitle,
             platform::TMsgIcon::Information);

@@ -240,8 +240,9 @@ void TfrmMainForm::createUnits() {
         UpdateActions();
     });
     connect(upgrade_, &TCatalogueUpgrade::StatusText, this, &TfrmMainForm::SetStatusText);
-    connect(upgrade_, &TCatalogueUpgrade::Message, this,
-            [this](const QString& text) { ShowMessage(text.toStdString(), TMsgIcon::Information); });
+    connect(upgrade_, &TCatalogueUpgrade::Message, this, [this](const QString& text) {
+        ShowMessage(text.toStdString(), TMsgIcon::Information);
+    });
     connect(upgrade_, &TCatalogueUpgrade::CatalogueReplaced, this,
             [this](const platform::TXMLDocument& doc) { LoadWinksList(&doc); });
     connect(upgrade_, &TCatalogueUpgrade::ProgressShown, this, [this](bool shown) {
@@ -310,8 +311,8 @@ void TfrmMainForm::createServer() {
     FServer->SetListenPort(serverPort_);
     FServer->SetDefaultTarget("");
     FServer->SetSearchFolders(Global.AppFolder + kPackFolder);
-    fileInstall_ = new TContentFileInstall(Global, *FServer, *installs_, platform_.UrlCache.get(),
-                                           this);
+    fileInstall_ =
+        new TContentFileInstall(Global, *FServer, *installs_, platform_.UrlCache.get(), this);
     connect(fileInstall_, &TContentFileInstall::StatusText, this, &TfrmMainForm::SetStatusText);
     connect(fileInstall_, &TContentFileInstall::PreviewMovie, this,
             [this](const QString& movie) { PlayMovie(movie.toStdString()); });

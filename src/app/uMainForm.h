@@ -200,7 +200,7 @@ class TfrmMainForm : public QMainWindow {
     const std::uint16_t serverPort_;
     platform::TInstancePresence presence_;  // stands for the window class "Zephyrine"
     bool shown_ = false;
-    bool installOffered_ = true;      // Install may be enabled: an item was chosen, or a command ended
+    bool installOffered_ = true;  // Install may be enabled: an item was chosen, or a command ended
     bool closeAfterUpgrade_ = false;  // a close arrived while the update ran
 };
 

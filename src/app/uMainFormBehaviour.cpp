@@ -119,7 +119,7 @@ void TfrmMainForm::treWinksListClick() {
     const bool item = TWinksTreeModel::IsItem(node);
     if (item) {
         PreviewItem(treWinksListModel->ItemElement(node));  // throws: Install stays as it was
-    } else {  // nothing selected, or a category
+    } else {                                                // nothing selected, or a category
         FCurrentItem = platform::TXMLNode();
     }
     OfferInstall(item);
@@ -140,8 +140,8 @@ void TfrmMainForm::actInstallExecute() {
         } catch (const std::exception&) {
             return;  // an item without "DownloadUrl": nothing to hand over, no message
         }
-        installs_->InstallOne({downloadBaseUrl_ + url,
-                               treWinksListModel->Caption(node).toStdString(), {}});
+        installs_->InstallOne(
+            {downloadBaseUrl_ + url, treWinksListModel->Caption(node).toStdString(), {}});
     });
 }
 

@@ -2,10 +2,10 @@
 // the Qt application object (offscreen) and a main window over a folder of the test's own.
 #pragma once
 
-#include "support/TestFiles.h"
-#include "platform/Platform.h"
 #include "app/WinksGlobal.h"
 #include "app/uMainForm.h"
+#include "platform/Platform.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -19,8 +19,8 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
