@@ -105,7 +105,8 @@ TEST_F(Catalogue, ACategoryWithoutItems) {
     EXPECT_EQ(m.rowCount(m.CategoryIndex(0)), 0);
     EXPECT_FALSE(m.hasChildren(m.CategoryIndex(0)));
     EXPECT_EQ(window->ItemCount(), 1);
-    EXPECT_FALSE(test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(1)));  // not the first
+    EXPECT_FALSE(
+        test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(1)));  // not the first
     EXPECT_EQ(Status(), "1 Winks of MSN Messenger in the list.");
 }
 
@@ -140,8 +141,9 @@ TEST_F(Catalogue, AnItemWithoutWinkNameEndsTheLoadAndKeepsWhatWasAdded) {
     ASSERT_EQ(m.CategoryCount(), 2);               // Later never added
     EXPECT_EQ(m.rowCount(m.CategoryIndex(1)), 1);  // C only
     EXPECT_EQ(window->ItemCount(), 3);
-    EXPECT_TRUE(test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(0)));  // it was complete
-    EXPECT_EQ(Status(), "2 Winks of MSN Messenger in the list.");              // the previous text
+    EXPECT_TRUE(
+        test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(0)));  // it was complete
+    EXPECT_EQ(Status(), "2 Winks of MSN Messenger in the list.");            // the previous text
     // FCurrentItem is not cleared, and its counted reference keeps its old document alive.
     ASSERT_FALSE(window->CurrentItem().IsNull());
     EXPECT_EQ(window->CurrentItem().AttributeValue("WinkName").Text(), "Wink 1");

@@ -1,11 +1,11 @@
 // Installing from a content file in the window, offscreen: cabinets made by gcab and unpacked by
 // cabextract, the real embedded server on a port the system picks, and the real installer
 // stand-in fetching the pack from it over TCP. The preview records the movies it is given.
-#include "support/LocalHttpServer.h"
 #include "platform/IECache.h"
-#include "platform/PrivateFolder.h"
 #include "platform/MessengerContentInstaller.h"
+#include "platform/PrivateFolder.h"
 #include "support/AppTestSupport.h"
+#include "support/LocalHttpServer.h"
 
 #include <QDropEvent>
 #include <QElapsedTimer>

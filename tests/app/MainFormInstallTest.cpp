@@ -1,8 +1,8 @@
 // Installing catalogue items from the window, offscreen, with the real installer stand-in
 // against a real HTTP server on loopback serving cabinets made by gcab.
-#include "support/LocalHttpServer.h"
 #include "platform/MessengerContentInstaller.h"
 #include "support/AppTestSupport.h"
+#include "support/LocalHttpServer.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -104,11 +104,13 @@ class MainFormInstallTest : public ::testing::Test {
     }
 
     bool ActionsEnabled() const {
-        return test::Parts(*window).actInstall->isEnabled() && test::Parts(*window).actUpgrade->isEnabled() &&
+        return test::Parts(*window).actInstall->isEnabled() &&
+               test::Parts(*window).actUpgrade->isEnabled() &&
                test::Parts(*window).actInstallChe->isEnabled();
     }
     bool ActionsDisabled() const {
-        return !test::Parts(*window).actInstall->isEnabled() && !test::Parts(*window).actUpgrade->isEnabled() &&
+        return !test::Parts(*window).actInstall->isEnabled() &&
+               !test::Parts(*window).actUpgrade->isEnabled() &&
                !test::Parts(*window).actInstallChe->isEnabled();
     }
 
@@ -374,12 +376,14 @@ TEST_F(MainFormInstallTest, TreeItemsCarryCheckBoxesAtStateIndexTwo) {
     option.features |= QStyleOptionViewItem::HasCheckIndicator;
     const QRect box = test::Parts(*window).treWinksList->style()->subElementRect(
         QStyle::SE_ItemViewItemCheckIndicator, &option, test::Parts(*window).treWinksList);
-    QTest::mouseClick(test::Parts(*window).treWinksList->viewport(), Qt::LeftButton, {}, box.center());
+    QTest::mouseClick(test::Parts(*window).treWinksList->viewport(), Qt::LeftButton, {},
+                      box.center());
     QApplication::processEvents();
     EXPECT_EQ(test::Parts(*window).treWinksListModel->StateIndex(foo), 2);
     EXPECT_EQ(foo.data(Qt::CheckStateRole).toInt(), Qt::Checked);
     EXPECT_FALSE(test::Parts(*window).btnInstallChe->isVisible());
-    EXPECT_TRUE(test::Parts(*window).PopupMenu1->actions().contains(test::Parts(*window).actInstallChe));
+    EXPECT_TRUE(
+        test::Parts(*window).PopupMenu1->actions().contains(test::Parts(*window).actInstallChe));
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // The window's preview pane, the right-button rule, the resize focus, the skin, Close, Support
 // and the about box, offscreen, with the real player and a local content server.
-#include "support/LocalHttpServer.h"
+#include "app/uAbout.h"
 #include "platform/ShockwaveFlash.h"
 #include "support/AppTestSupport.h"
-#include "app/uAbout.h"
+#include "support/LocalHttpServer.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -149,8 +149,8 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     while (frames.isEmpty() && t.elapsed() < kFirstFrameTimeoutMs)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 
-    const QPoint centre =
-        test::Parts(*window).flsPreview->mapToGlobal(test::Parts(*window).flsPreview->rect().center());
+    const QPoint centre = test::Parts(*window).flsPreview->mapToGlobal(
+        test::Parts(*window).flsPreview->rect().center());
     QCursor::setPos(centre);
     QWidget* inside = QApplication::widgetAt(centre);
     ASSERT_NE(inside, nullptr);
@@ -202,7 +202,8 @@ TEST_F(MainFormPreviewTest, SkinFileBecomesTheStyleSheetWhenItExists) {
     test::WriteFile(app / "Skins/MacOS.sui", sheet);
     CreateWindow();
     EXPECT_EQ(window->styleSheet().toStdString(), sheet);
-    EXPECT_EQ(test::Parts(*window).btnClose->palette().color(QPalette::ButtonText), QColor(1, 2, 3));
+    EXPECT_EQ(test::Parts(*window).btnClose->palette().color(QPalette::ButtonText),
+              QColor(1, 2, 3));
 }
 
 TEST_F(MainFormPreviewTest, CloseSupportAndTheAboutBox) {

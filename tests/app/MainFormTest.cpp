@@ -55,10 +55,13 @@ TEST_F(MainForm, PanelsStatusBarAndTree) {
     EXPECT_EQ(test::Parts(*window).Panel2->width(), 618 - 185);
     EXPECT_EQ(test::Parts(*window).Panel3->height(), 44);
     EXPECT_EQ(test::Parts(*window).Panel3->parentWidget(), test::Parts(*window).Panel2);
-    EXPECT_EQ(test::Parts(*window).Panel3->geometry().bottom(), test::Parts(*window).Panel2->height() - 1);
+    EXPECT_EQ(test::Parts(*window).Panel3->geometry().bottom(),
+              test::Parts(*window).Panel2->height() - 1);
     EXPECT_EQ(test::Parts(*window).flsPreview->parentWidget(), test::Parts(*window).Panel2);
-    EXPECT_EQ(test::Parts(*window).flsPreview->size(), QSize(433, test::Parts(*window).Panel2->height() - 44));
-    EXPECT_EQ(test::Parts(*window).flsPreviewControl, nullptr);  // the placeholder without CreateFlash
+    EXPECT_EQ(test::Parts(*window).flsPreview->size(),
+              QSize(433, test::Parts(*window).Panel2->height() - 44));
+    EXPECT_EQ(test::Parts(*window).flsPreviewControl,
+              nullptr);  // the placeholder without CreateFlash
     EXPECT_EQ(test::Parts(*window).treWinksList->indentation(), 19);
     EXPECT_EQ(test::Parts(*window).treWinksList->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(test::Parts(*window).treWinksList->contextMenuPolicy(), Qt::CustomContextMenu);
@@ -159,8 +162,7 @@ TEST_F(MainForm, FormCreateStepsThatExist) {
     EXPECT_EQ(window->EmbeddedServer().ListenPort(), 21887);
     EXPECT_FALSE(window->EmbeddedServer().Listening());
     EXPECT_EQ(window->EmbeddedServer().DefaultTarget(), "");
-    EXPECT_EQ(window->EmbeddedServer().SearchFolders(),
-              fixture.global.AppFolder + "msnpack/");
+    EXPECT_EQ(window->EmbeddedServer().SearchFolders(), fixture.global.AppFolder + "msnpack/");
     window.reset();
     EXPECT_FALSE(platform::TInstancePresence::IsHeldByAnyone());
 }

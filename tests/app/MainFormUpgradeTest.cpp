@@ -1,16 +1,15 @@
 // The window's Upgrade, offscreen, against real servers on loopback: python3 -m http.server for
 // the ordinary answers, the scripted server for faults (truncated, reset, silent, ...). Whatever
 // goes wrong, WinksList.dat and Config.ini stay byte for byte as they were.
-#include "support/ScriptedServer.h"
-#include "support/LocalHttpServer.h"
-#include "support/AppTestSupport.h"
 #include "WholeProgram.h"
+#include "support/AppTestSupport.h"
+#include "support/LocalHttpServer.h"
+#include "support/ScriptedServer.h"
 
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
-
 
 #include <chrono>
 #include <functional>
@@ -76,8 +75,10 @@ class MainFormUpgradeTest : public ::testing::Test {
         return statuses;
     }
     bool ActionsEnabled() const {
-        return test::Parts(*window).actUpgrade->isEnabled() && test::Parts(*window).actInstall->isEnabled() &&
-               test::Parts(*window).actInstallChe->isEnabled() && test::Parts(*window).btnUpgrade->isEnabled();
+        return test::Parts(*window).actUpgrade->isEnabled() &&
+               test::Parts(*window).actInstall->isEnabled() &&
+               test::Parts(*window).actInstallChe->isEnabled() &&
+               test::Parts(*window).btnUpgrade->isEnabled();
     }
     // Nothing replaced, nothing claimed, nothing left behind.
     void ExpectNothingChanged(const std::string& dat = kOld) {
@@ -142,10 +143,10 @@ TEST_F(MainFormUpgradeTest, UnsavableSettingsAfterAReplacementStillReloadTheTree
     EXPECT_EQ(std::count(shown.begin(), shown.end(), kUnsuccessful), 0);
     ASSERT_GE(shown.size(), 2u);
     EXPECT_EQ(shown[shown.size() - 2], "40 Winks of MSN Messenger in the list.");
-    EXPECT_EQ(shown.back().rfind(
-                  "The Winks list was updated, but the settings could not be saved: Cannot write ",
-                  0),
-              0u)
+    EXPECT_EQ(
+        shown.back().rfind(
+            "The Winks list was updated, but the settings could not be saved: Cannot write ", 0),
+        0u)
         << shown.back();
     EXPECT_TRUE(ActionsEnabled());
 }
@@ -284,8 +285,8 @@ TEST_F(MainFormUpgradeTest, EscapeOrCloseDuringTheDownloadAbortIt) {
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (acted || window->Upgrade().ListClient().BytesReceived() == 0) return;
             acted = true;
-            busyBar =
-                test::Parts(*window).prgUpgrade->isVisible() && test::Parts(*window).prgUpgrade->maximum() == 0;
+            busyBar = test::Parts(*window).prgUpgrade->isVisible() &&
+                      test::Parts(*window).prgUpgrade->maximum() == 0;
             window->actUpgradeExecute();
             window->OpenDroppedFile(app / "x.mco");
             test::Parts(*window).treWinksList->setCurrentIndex(
