@@ -81,6 +81,12 @@ TfrmMainForm::~TfrmMainForm() {
         ApplicationEvents1->SetOnMessage(nullptr);
     }
     if (Panel3 != nullptr) Panel3->removeEventFilter(this);
+    // The units go first, while the window they report to is whole: a completion that arrives
+    // as the installer stops must find a window to tell. The file install refers to the
+    // queue and to FServer, so it goes before both.
+    delete fileInstall_;
+    delete installs_;
+    delete upgrade_;
 }
 
 void TfrmMainForm::createWindow() {
