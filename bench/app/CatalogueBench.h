@@ -2,7 +2,7 @@
 // the window's LoadWinksList measured on it, and a main that runs the benchmarks of a program.
 #pragma once
 
-#include "support/MainFormProbe.h"
+#include "support/AppTestSupport.h"
 #include "platform/Platform.h"
 #include "app/WinksGlobal.h"
 #include "app/uMainForm.h"
@@ -82,8 +82,8 @@ inline double RunLoadWinksList(benchmark::State& state) {
         total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                      .count();
     }
-    if (Probe(window).FItemCount != kBenchItems) std::abort();
-    state.SetItemsProcessed(state.iterations() * Probe(window).FItemCount);
+    if (window.ItemCount() != kBenchItems) std::abort();
+    state.SetItemsProcessed(state.iterations() * window.ItemCount());
     return total / static_cast<double>(state.iterations());
 }
 

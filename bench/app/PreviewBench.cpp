@@ -2,7 +2,7 @@
 // in a window driven here: the time from a click on an item to the first frame drawn, for the
 // first preview of the process and for later ones, with the memory before and after the first.
 // Movies are made by zephyrine-swfwriter and served by a local HTTP server.
-#include "support/MainFormProbe.h"
+#include "support/AppTestSupport.h"
 #include "support/LocalHttpServer.h"
 #include "platform/LazyFlash.h"
 #include "app/WinksGlobal.h"
@@ -98,11 +98,11 @@ struct TWorld {
             QObject::connect(flash, &platform::TLazyFlash::FirstFrameDrawn, [&] { drawn = true; });
         const auto b =
             QObject::connect(flash, &platform::TLazyFlash::MovieFailed, [&] { failed = true; });
-        const QRect r = Probe(*window).treWinksList->visualRect(
-            Probe(*window).treWinksListModel->ItemIndex(0, item));
+        const QRect r = test::Parts(*window).treWinksList->visualRect(
+            test::Parts(*window).treWinksListModel->ItemIndex(0, item));
         QElapsedTimer t;
         t.start();
-        QTest::mouseClick(Probe(*window).treWinksList->viewport(), Qt::LeftButton, {},
+        QTest::mouseClick(test::Parts(*window).treWinksList->viewport(), Qt::LeftButton, {},
                           QPoint(r.right() - 4, r.center().y()));
         while (!drawn && !failed && t.elapsed() < kFrameTimeoutMs)
             QApplication::processEvents(QEventLoop::AllEvents, 1);

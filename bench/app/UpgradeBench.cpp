@@ -102,7 +102,7 @@ struct TUpgradeWindow {
         const int boxes = box->shown;
         window->actUpgradeExecute();
         QCoreApplication::processEvents();  // the view's relayout and paint after the load
-        if (Probe(*window).FItemCount != expectedItems || box->shown != boxes + 1) {
+        if (window->ItemCount() != expectedItems || box->shown != boxes + 1) {
             std::fprintf(stderr, "the update failed: %s\n",
                          window->StatusText().toStdString().c_str());
             std::abort();

@@ -1,6 +1,7 @@
 #include "app/CatalogueUpdate.h"
 
 #include "app/WinksCatalogue.h"
+#include "base/UniqueFd.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,21 +14,6 @@
 namespace zephyrine::app {
 
 namespace {
-
-// An open descriptor, closed on every way out.
-class TFd {
-  public:
-    explicit TFd(int fd) : fd_(fd) {}
-    ~TFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 std::runtime_error Failure(const std::string& what, const std::string& path, int error) {
     return std::runtime_error(what + " \"" + path + "\": " + std::strerror(error));
@@ -55,13 +41,13 @@ int AcceptDownloadedCatalogue(int replyCode, platform::TXMLDocument& doc) {
 }
 
 void StartWriteback(const std::string& file) {
-    const TFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    const base::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() >= 0) ::sync_file_range(fd.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 void ReplaceByRename(const std::string& file, const std::string& target) {
     {
-        const TFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        const base::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
         if (fd.Get() < 0) throw Failure("Cannot open", file, errno);
         if (::fsync(fd.Get()) != 0) throw Failure("Cannot write", file, errno);
     }
@@ -71,7 +57,7 @@ void ReplaceByRename(const std::string& file, const std::string& target) {
     // failure here is no failure of the replacement.
     std::string folder = std::filesystem::path(target).parent_path().string();
     if (folder.empty()) folder = ".";
-    const TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const base::UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() >= 0) ::fsync(dir.Get());
 }
 

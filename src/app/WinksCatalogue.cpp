@@ -1,5 +1,7 @@
 #include "app/WinksCatalogue.h"
 
+#include "base/ScopeExit.h"
+
 #include <QApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -174,21 +176,18 @@ Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,
                              TWinksTreeModel& model, const platform::TXMLDocument* parsed) {
     TCatalogueLoad load;
-    // The views see the model again when the load ends, whichever way it ends.
-    struct TLoadBracket {
-        TWinksTreeModel& model;
-        explicit TLoadBracket(TWinksTreeModel& m) : model(m) { model.BeginLoad(); }
-        ~TLoadBracket() { model.EndLoad(); }
-    } bracket(model);  // step 2: every node removed
+    // Every node removed; the views see the model again when the load ends, whichever way.
+    model.BeginLoad();
+    const base::ScopeExit endLoad([&model] { model.EndLoad(); });
     try {
-        // Step 3: close the document, set its file name, open it again.
+        // Close the document, set its file name, open it again.
         doc.Deactivate();
         if (parsed != nullptr) doc = *parsed;
         doc.SetFileName(fileName);
         if (parsed == nullptr) doc.Activate();
         const TXMLNode root = doc.DocumentElement();
         model.SetDocument(root.Document());
-        // Step 4: the categories in document order, each with its items. The first category
+        // The categories in document order, each with its items. The first category
         // is complete once a second one begins or the walk ends.
         int categoriesBegun = 0;
         WalkCatalogue(

@@ -2,8 +2,8 @@
 // children of the document element, items the children of a category. The model keeps no copies
 // of names or attribute values: each node refers to its XML element (valid while the document
 // stays loaded; LoadCatalogue empties the model before it reloads the document), and captions
-// are read from the document when the view asks. LoadCatalogue runs steps 2 to 4 of
-// LoadWinksList on a model and a document and can be driven by tests without a window.
+// are read from the document when the view asks. LoadCatalogue is the heart of LoadWinksList,
+// on a model and a document, and can be driven by tests without a window.
 #pragma once
 
 #include "platform/XMLDocument.h"
@@ -130,7 +130,7 @@ void WalkCatalogue(const platform::TXMLNode& root, OnCategory&& onCategory, OnIt
     }
 }
 
-// Steps 2 to 4 of LoadWinksList: empty the model, reload doc from fileName, append the
+// The heart of LoadWinksList: empty the model, reload doc from fileName, append the
 // categories and items. An error ends the load where it happened; the nodes added so far stay.
 // parsed, when given, is fileName's content parsed already: doc takes that parse instead of
 // reading the file again.

@@ -6,6 +6,7 @@
 #include "base/Process.h"
 #include "base/TextCompare.h"
 #include "base/XdgFolders.h"
+#include "base/UniqueFd.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -311,13 +312,13 @@ bool CopyBehindPrefix(const std::string& source, const std::string& destination,
     bool ok = true;
     std::string buffer;
     // "Exclusive sharing": the source is opened and locked; another holder of the lock fails it.
-    const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    base::UniqueFd fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         ok = false;
     } else {
         char chunk[65536];
         for (;;) {
-            const ssize_t n = read(fd, chunk, sizeof chunk);
+            const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ok = false;
             if (n <= 0) break;
@@ -336,8 +337,8 @@ bool CopyBehindPrefix(const std::string& source, const std::string& destination,
         out.flush();
         if (!out) ok = false;
     }
-    std::this_thread::sleep_for(pause);
-    if (fd >= 0) close(fd);
+    std::this_thread::sleep_for(pause);  // before the source is closed
+    fd.Reset();
     return ok;
 }
 

@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     if (commandLine.ExitStatus) return *commandLine.ExitStatus;
     server::InitTesselVariable();            // before any thread
     platform::TLazyFlash::PrepareProcess();  // before the application object
-    QApplication application(argc, argv);    // 1
+    QApplication application(argc, argv);
     const platform::TRemoteRoots roots = app::RemoteRootsFromEnvironment();
     const app::TDataFolders folders = app::DataFoldersFor(app::ExecutableFolder());
     try {
@@ -122,19 +122,20 @@ int main(int argc, char** argv) {
         // The window then reports the catalogue it cannot load.
         std::fprintf(stderr, "%s: %s\n", kProgramName, e.what());
     }
-    app::TGlobal Global(folders, roots.ContentRoot);                      // 2
-    QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));  // 3
-    QApplication::setApplicationDisplayName(QString::fromUtf8(app::kAppTitle));
+    app::TGlobal Global(folders, roots.ContentRoot);
+    // No display name: on X11 Qt would append it to every window title ("About Zephyrine "
+    // included), and the titles are the program's own.
+    QApplication::setApplicationName(QString::fromUtf8(app::kAppTitle));
 
     const std::string& fileArgument = commandLine.File;
-    if (platform::TInstancePresence::IsHeldByAnyone() && !fileArgument.empty()) {  // 4
+    if (platform::TInstancePresence::IsHeldByAnyone() && !fileArgument.empty()) {
         platform::CreateMessageBox()->Show(
             nullptr, "Zephyrine is already running.First,Please close the program.", app::kAppTitle,
             platform::TMsgIcon::Information);
         return 0;
     }
 
-    app::TfrmMainForm window(Global, CreatePlatform(folders), roots, fileArgument);  // 5
+    app::TfrmMainForm window(Global, CreatePlatform(folders), roots, fileArgument);
     if (Tracing()) {
         // Entries are delivered through the event loop, so none is missed by assigning it now.
         window.EmbeddedServer().OnLogEntry =
@@ -142,5 +143,5 @@ int main(int argc, char** argv) {
                bool&) { Trace("ServerLog", server::LogLine(*entry)); };
     }
     window.show();
-    return application.exec();  // 6
+    return application.exec();
 }

@@ -1,5 +1,6 @@
 #include "app/uMainForm.h"
 
+#include "app/BusyCursor.h"
 #include "app/CatalogueUpdate.h"
 
 #include <QApplication>
@@ -39,14 +40,6 @@ void ShowAction(QPushButton* button, QAction* action, bool takeCaption) {
 
 }  // namespace
 
-TBusyCursor::TBusyCursor() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-}
-
-TBusyCursor::~TBusyCursor() {
-    QApplication::restoreOverrideCursor();
-}
-
 void TApplicationEvents::SetOnMessage(THandler handler) {
     onMessage_ = std::move(handler);
 }
@@ -62,11 +55,11 @@ TfrmMainForm::TfrmMainForm(TGlobal& global, platform::TPlatform platform,
                            std::uint16_t serverPort, QWidget* parent)
     : QMainWindow(parent),
       Global(global),
-      Platform(std::move(platform)),
-      Roots(std::move(roots)),
-      DownloadBaseUrl(DownloadBaseUrlFor(Roots.ContentRoot)),
-      FileArgument(std::move(fileArgument)),
-      ServerPort(serverPort) {
+      platform_(std::move(platform)),
+      roots_(std::move(roots)),
+      downloadBaseUrl_(DownloadBaseUrlFor(roots_.ContentRoot)),
+      fileArgument_(std::move(fileArgument)),
+      serverPort_(serverPort) {
     createWindow();
     createActions();
     createStatusBar();
@@ -74,7 +67,7 @@ TfrmMainForm::TfrmMainForm(TGlobal& global, platform::TPlatform platform,
     createTreePopupMenu();
     createPreviewPanel();
     createButtonBar();
-    createHttpClients();
+    createUnits();
     createEventBindings();
     centreOnScreen();
     FormCreate();
@@ -88,6 +81,12 @@ TfrmMainForm::~TfrmMainForm() {
         ApplicationEvents1->SetOnMessage(nullptr);
     }
     if (Panel3 != nullptr) Panel3->removeEventFilter(this);
+    // The units go first, while the window they report to is whole: a completion that arrives
+    // as the installer stops must find a window to tell. The file install refers to the
+    // queue and to FServer, so it goes before both.
+    delete fileInstall_;
+    delete installs_;
+    delete upgrade_;
 }
 
 void TfrmMainForm::createWindow() {
@@ -112,11 +111,16 @@ void TfrmMainForm::createActions() {
         return action;
     };
     actInstall = make("&Install For MSN");
+    actInstall->setObjectName("actInstall");
     actInstallChe = make("Install &Checked");
+    actInstallChe->setObjectName("actInstallChe");
     actUpgrade = make("&Upgrade");
+    actUpgrade->setObjectName("actUpgrade");
     actHelp = make("&Help");
+    actHelp->setObjectName("actHelp");
     actHelp->setEnabled(false);  // no handler, so shown disabled
     actAbout = make("&About");
+    actAbout->setObjectName("actAbout");
 }
 
 void TfrmMainForm::createStatusBar() {
@@ -146,6 +150,7 @@ void TfrmMainForm::createTreePanel() {
     treWinksList = new QTreeView(Panel1);
     treWinksList->setObjectName("treWinksList");
     treWinksListModel = new TWinksTreeModel(ImageList1, treWinksList);
+    treWinksListModel->setObjectName("treWinksListModel");
     treWinksList->setModel(treWinksListModel);
     treWinksList->setHeaderHidden(true);
     treWinksList->setEditTriggers(QAbstractItemView::NoEditTriggers);  // read-only captions
@@ -175,7 +180,9 @@ void TfrmMainForm::createTreePopupMenu() {
     PopupMenu1->addAction(actHelp);
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(actAbout);
+    // The right press has selected the node under the pointer: the menu's Install is for it.
     connect(treWinksList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        OfferInstall(TWinksTreeModel::IsItem(SelectedNode()));
         PopupMenu1->popup(treWinksList->viewport()->mapToGlobal(pos));
     });
 }
@@ -186,8 +193,8 @@ void TfrmMainForm::createPreviewPanel() {
     auto* rows = new QVBoxLayout(Panel2);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(0);
-    if (Platform.CreateFlash) {
-        flsPreviewControl = Platform.CreateFlash(Panel2);
+    if (platform_.CreateFlash) {
+        flsPreviewControl = platform_.CreateFlash(Panel2);
         flsPreview = flsPreviewControl;
     }
     if (flsPreview == nullptr) flsPreview = new QWidget(Panel2);  // empty placeholder
@@ -227,6 +234,40 @@ void TfrmMainForm::createButtonBar() {
     Panel3->installEventFilter(this);
 }
 
+void TfrmMainForm::createUnits() {
+    installs_ = new TInstallQueue(platform_.CreateInstaller, this);
+    upgrade_ = new TCatalogueUpgrade(Global, roots_.CatalogueRoot, this);
+    connect(installs_, &TInstallQueue::StatusText, this, &TfrmMainForm::SetStatusText);
+    connect(installs_, &TInstallQueue::HandOverFailed, this, [this](const QString& reason) {
+        ShowMessage(reason.toStdString(), TMsgIcon::Information);
+    });
+    connect(installs_, &TInstallQueue::PendingChanged, this, [this](bool pending) {
+        if (!pending) installOffered_ = true;  // a command that ends enables Install again
+        UpdateActions();
+    });
+    connect(upgrade_, &TCatalogueUpgrade::StatusText, this, &TfrmMainForm::SetStatusText);
+    connect(upgrade_, &TCatalogueUpgrade::Message, this, [this](const QString& text) {
+        ShowMessage(text.toStdString(), TMsgIcon::Information);
+    });
+    connect(upgrade_, &TCatalogueUpgrade::CatalogueReplaced, this,
+            [this](const platform::TXMLDocument& doc) { LoadWinksList(&doc); });
+    connect(upgrade_, &TCatalogueUpgrade::ProgressShown, this, [this](bool shown) {
+        prgUpgrade->setRange(0, 0);  // busy until a length is known
+        prgUpgrade->reset();
+        prgUpgrade->setVisible(shown);
+    });
+    connect(upgrade_, &TCatalogueUpgrade::Progress, this, &TfrmMainForm::ShowProgress);
+    connect(upgrade_, &TCatalogueUpgrade::RunningChanged, this, [this](bool running) {
+        if (!running) installOffered_ = true;
+        UpdateActions();
+    });
+}
+
+void TfrmMainForm::ShowProgress(int value, int maximum) {
+    if (prgUpgrade->maximum() != maximum) prgUpgrade->setRange(0, maximum);
+    if (value != prgUpgrade->value()) prgUpgrade->setValue(value);
+}
+
 void TfrmMainForm::centreOnScreen() {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -253,15 +294,15 @@ void TfrmMainForm::layoutButtonBar() {
 
 // ---- FormCreate -------------------------------------------------------------------------------
 
+// Double buffering needs no step: Qt paints every widget double-buffered already. The install
+// queue was made empty with the units.
 void TfrmMainForm::FormCreate() {
     try {
-        createServer();           // 1
-        hookApplicationEvents();  // 2
-        LoadWinksList();          // 3
-        createInstallQueues();    // 4
-        /* 5: double buffering: Qt paints every widget double-buffered already. */
-        Global.EnsureFileAssociation();  // 6
-        handleFileArgument();            // 7
+        createServer();
+        hookApplicationEvents();
+        LoadWinksList();
+        ensureFileAssociation();
+        handleFileArgument();
     } catch (const std::exception& e) {
         // The application's error box; the remaining steps are skipped, the window opens.
         ShowMessage(e.what(), TMsgIcon::Error);
@@ -273,9 +314,14 @@ void TfrmMainForm::createServer() {
     FServer = std::make_unique<server::TCustomWebServer>([this](std::function<void()> call) {
         QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
     });
-    FServer->SetListenPort(ServerPort);
+    FServer->SetListenPort(serverPort_);
     FServer->SetDefaultTarget("");
     FServer->SetSearchFolders(Global.DataFolder + kPackFolder);
+    fileInstall_ =
+        new TContentFileInstall(Global, *FServer, *installs_, platform_.UrlCache.get(), this);
+    connect(fileInstall_, &TContentFileInstall::StatusText, this, &TfrmMainForm::SetStatusText);
+    connect(fileInstall_, &TContentFileInstall::PreviewMovie, this,
+            [this](const QString& movie) { PlayMovie(movie.toStdString()); });
 }
 
 void TfrmMainForm::hookApplicationEvents() {
@@ -305,42 +351,46 @@ bool TfrmMainForm::ApplicationEvents1Message(QObject* receiver, QEvent* event) {
            (under == flsPreview || flsPreview->isAncestorOf(under));
 }
 
-void TfrmMainForm::createInstallQueues() {
-    FUrlQueue.clear();
-    FNameQueue.clear();
+// An association that cannot be written is reported; the file given to open is still handled.
+void TfrmMainForm::ensureFileAssociation() {
+    try {
+        Global.EnsureFileAssociation();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), TMsgIcon::Error);
+    }
 }
 
 void TfrmMainForm::handleFileArgument() {
-    if (FileArgument.empty()) return;
-    UnpackAndPreview(FileArgument);
-    InstallFileThroughServer("", FileArgument);
+    if (fileArgument_.empty()) return;
+    UnpackAndPreview(fileArgument_);
+    InstallFileThroughServer("", fileArgument_);
 }
 
 // ---- The catalogue ----------------------------------------------------------------------------
 
 void TfrmMainForm::LoadWinksList(const platform::TXMLDocument* parsed) {
-    const TBusyCursor busy;  // steps 1 and 8
+    const auto busy = BusyCursor();
     const TCatalogueLoad load = LoadCatalogue(xmlWinksFile, Global.DataFolder + kCatalogueFileName,
                                               *treWinksListModel, parsed);
     FItemCount = load.ItemCount;
     if (load.ExpandFirst) treWinksList->expand(treWinksListModel->CategoryIndex(0));
     if (!load.Ok) {
-        ShowMessage("Load the Winks list failed.", TMsgIcon::None);  // step 7
+        ShowMessage("Load the Winks list failed.", TMsgIcon::None);
         return;
     }
-    FCurrentItem = platform::TXMLNode();                                                  // step 5
-    SetStatusText(QString::number(FItemCount) + " Winks of MSN Messenger in the list.");  // 6
+    FCurrentItem = platform::TXMLNode();
+    SetStatusText(QString::number(FItemCount) + " Winks of MSN Messenger in the list.");
 }
 
 // ---- helpers ----------------------------------------------------------------------------------
 
 void TfrmMainForm::ShowMessage(const std::string& text, TMsgIcon icon) {
-    if (Platform.MessageBox) Platform.MessageBox->Show(this, text, kAppTitle, icon);
+    if (platform_.MessageBox) platform_.MessageBox->Show(this, text, kAppTitle, icon);
 }
 
 void TfrmMainForm::SetStatusText(const QString& text) {
     staOptStatePanel->setText(text);
-    if (Platform.OnStatusText) Platform.OnStatusText(text.toStdString());
+    if (platform_.OnStatusText) platform_.OnStatusText(text.toStdString());
 }
 
 QString TfrmMainForm::StatusText() const {

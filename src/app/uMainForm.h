@@ -1,16 +1,20 @@
-// Unit uMainForm: the main window TfrmMainForm. It owns every component; the platform pieces come
-// from its creator (TPlatform), and so do the settings (TGlobal) and the two remote roots.
-// Its fields and components are its own: the program reaches the window through the named
-// operations below, and tests through TMainFormProbe.
+// Unit uMainForm: the main window TfrmMainForm, its layout and wiring. Its three workflows are
+// units of their own that it owns: the catalogue update (CatalogueUpgrade), the install queue
+// (InstallQueue) and the content-file install (ContentFileInstall); its handlers call into them,
+// and it keeps the one rule of what may run while one of them is under way. The platform pieces
+// come from its creator (TPlatform), and so do the settings (TGlobal) and the two remote roots.
+// Tests reach its widgets by object name (findChild) and the units through the accessors below.
 #pragma once
 
-#include "server/CustomWebServer.h"
-#include "platform/InstancePresence.h"
-#include "httpclient/NMHTTP.h"
-#include "platform/Platform.h"
+#include "app/CatalogueUpgrade.h"
+#include "app/ContentFileInstall.h"
+#include "app/InstallQueue.h"
 #include "app/WinksCatalogue.h"
 #include "app/WinksGlobal.h"
+#include "platform/InstancePresence.h"
+#include "platform/Platform.h"
 #include "platform/XMLDocument.h"
+#include "server/CustomWebServer.h"
 
 #include <QAction>
 #include <QLabel>
@@ -23,8 +27,8 @@
 #include <QTreeView>
 
 #include <cstdint>
-#include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,22 +50,11 @@ class TApplicationEvents : public QObject {
     THandler onMessage_;
 };
 
-// The busy cursor for the whole application while a scope runs.
-class TBusyCursor {
-  public:
-    TBusyCursor();
-    ~TBusyCursor();
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
-
 class TfrmMainForm : public QMainWindow {
     Q_OBJECT
-    // The one way tests and benchmarks look at the fields and components (tests/app).
-    friend class TMainFormProbe;
 
   public:
-    // fileArgument: the first command-line argument ("" when none), handled by FormCreate step 7.
+    // fileArgument: the first command-line argument ("" when none), handled by FormCreate.
     // serverPort: FServer's port (0: the system chooses one when it is activated).
     TfrmMainForm(TGlobal& global, platform::TPlatform platform, platform::TRemoteRoots roots,
                  std::string fileArgument = {},
@@ -81,31 +74,22 @@ class TfrmMainForm : public QMainWindow {
     void actAboutExecute();
     void ApplicationHandleException(const std::exception& e);
 
-    // Installing catalogue items.
-    void SetActionsEnabled(bool enabled);
-    void InstallItemUrl(const std::string& url, const std::string& name);
+    // The commands and the completion event; each is a call into its unit. A command that
+    // arrives while another is under way is refused (the rule in uMainFormBehaviour.cpp).
     void treWinksListClick();
     void actInstallExecute();
     void actInstallCheExecute();
+    void actUpgradeExecute();
     void MsnInstallerContentInstalled(std::int32_t lhrResult);
-
-    // Installing from a content file (.mca, .mco).
     void UnpackAndPreview(const std::string& file);
     void InstallFileThroughServer(const std::string& name, const std::string& file);
-    std::string PrepareLocalPack(const std::string& file);  // the pack's path, "" on failure
-    // The loopback URL of the pack the messenger fetches from FServer.
-    std::string LocalPackUrl() const;
-    // A content file dropped on the open window: the same unpack, preview and install, as one
-    // install command.
+    // A content file dropped on the open window: the same unpack, preview and install.
     void OpenDroppedFile(const std::string& file);
-
-    // The catalogue update (Upgrade) and the count client's connection events.
-    void actUpgradeExecute();
-    void nmpWinksCountConnect();
-    void nmpWinksCountConnectionFailed();
     // Ends a running update's request; the update then ends as unsuccessful, nothing replaced.
     void AbortUpgrade();
-    bool Upgrading() const { return upgrading_; }
+
+    // An update runs, or an install waits for the messenger.
+    bool Busy() const;
 
     // Every message box of the window: through TPlatform::MessageBox, owner the window.
     void ShowMessage(const std::string& text, platform::TMsgIcon icon);
@@ -114,18 +98,21 @@ class TfrmMainForm : public QMainWindow {
     QString StatusText() const;
     // The selected node of treWinksList (invalid when none).
     QModelIndex SelectedNode() const;
-
+    // The item last clicked and previewed (null when none).
+    const platform::TXMLNode& CurrentItem() const { return FCurrentItem; }
     // The number of items in the tree, as the last load counted them.
     int ItemCount() const { return FItemCount; }
-    // The embedded server (inactive until the first content-file install).
+
+    // The embedded server (inactive until the first content-file install) and the three units.
     server::TCustomWebServer& EmbeddedServer() { return *FServer; }
+    TCatalogueUpgrade& Upgrade() { return *upgrade_; }
+    TInstallQueue& Installs() { return *installs_; }
+    TContentFileInstall& FileInstall() { return *fileInstall_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;  // FormResize
     void showEvent(QShowEvent* event) override;      // FormShow, on the first showing
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // While an update runs, a close waits for it: the request is aborted, and the window closes
-    // once the update has unwound.
     void closeEvent(QCloseEvent* event) override;
 
   private:
@@ -137,49 +124,40 @@ class TfrmMainForm : public QMainWindow {
     void createTreePopupMenu();
     void createPreviewPanel();
     void createButtonBar();
-    void createHttpClients();
+    void createUnits();
+    void createEventBindings();
     void centreOnScreen();
     // FormCreate and its steps.
     void FormCreate();
     void createServer();
     void hookApplicationEvents();
-    void createInstallQueues();
+    void ensureFileAssociation();
     void handleFileArgument();
 
+    // The re-entrancy rule (uMainFormBehaviour.cpp).
+    void StartCommand(const std::function<void()>& command);
+    void UpdateActions();
+    void OfferInstall(bool offered);
+
     bool ApplicationEvents1Message(QObject* receiver, QEvent* event);
+    bool IsOwnWidget(QObject* receiver) const;
     // Drags over the window or any widget in it: content files are taken, the rest refused.
     bool RouteContentFileDrag(QObject* receiver, QEvent* event);
     std::string DroppedContentFile(const QMimeData* data) const;
     // Escape while an update's request runs aborts it.
     bool RouteUpgradeEscape(QObject* receiver, QEvent* event);
-    // One request of the update; throws when it fails or the update was aborted meanwhile.
-    void RunUpgradeRequest(httpclient::TNMHTTP& client, const std::string& url);
-    void ShowDownloadProgress();
-    void ActivateServer();
+    void ShowProgress(int value, int maximum);
+    void PlayMovie(const std::string& movie);
     void treWinksListMouseUp() {}  // does nothing
     void layoutButtonBar();
-    void createEventBindings();
-    platform::IMessengerContentInstaller& ConnectedMsnInstaller();
-    bool shown_ = false;
-    bool upgrading_ = false;                         // actUpgradeExecute is under way
-    bool upgradeAborted_ = false;                    // ... and was told to stop
-    bool closeAfterUpgrade_ = false;                 // a close arrived meanwhile
-    httpclient::TNMHTTP* runningRequest_ = nullptr;  // the update's client inside Get
 
-    platform::TInstancePresence presence_;  // stands for the window class "Zephyrine"
-
-    // ---- fields -----------------------------------------------------------------
+    // ---- fields ---------------------------------------------------------------------------------
     platform::TXMLNode FCurrentItem;  // counted reference to the item being previewed, or null
-    int FInstallTotal = 0;
-    std::deque<std::string> FUrlQueue;  // created by FormCreate step 4
-    std::deque<std::string> FNameQueue;
-    bool FQueueMode = false;
     int FItemCount = 0;
     // The embedded server: inactive until the first content-file install switches it on.
     std::unique_ptr<server::TCustomWebServer> FServer;
-    std::string FInstallName;
 
-    // ---- components ----------------------------------------------------------------------------
+    // ---- components -----------------------------------------------------------------------------
     QStatusBar* staOptState = nullptr;
     QLabel* staOptStatePanel = nullptr;  // the status bar's one panel
     // Beside the panel while the new catalogue downloads: its bytes received.
@@ -207,19 +185,23 @@ class TfrmMainForm : public QMainWindow {
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
     TApplicationEvents* ApplicationEvents1 = nullptr;
-    // The HTTP clients of the catalogue update: the count file and the new catalogue.
-    std::unique_ptr<httpclient::TNMHTTP> nmpWinksCount;
-    std::unique_ptr<httpclient::TNMHTTP> nmpWinksList;
-    // Not connected at start: made on the first hand-over and kept until the window goes.
-    std::unique_ptr<platform::IMessengerContentInstaller> MsnInstaller;
 
-    // What the creator gave.
+    // ---- the workflows, children of the window --------------------------------------------------
+    TCatalogueUpgrade* upgrade_ = nullptr;
+    TInstallQueue* installs_ = nullptr;
+    TContentFileInstall* fileInstall_ = nullptr;
+
+    // ---- what the creator gave, and the window's own state --------------------------------------
     TGlobal& Global;
-    platform::TPlatform Platform;
-    const platform::TRemoteRoots Roots;
-    const std::string DownloadBaseUrl;  // content root + "/download/"
-    const std::string FileArgument;
-    const std::uint16_t ServerPort;
+    platform::TPlatform platform_;
+    const platform::TRemoteRoots roots_;
+    const std::string downloadBaseUrl_;  // content root + "/download/"
+    const std::string fileArgument_;
+    const std::uint16_t serverPort_;
+    platform::TInstancePresence presence_;  // stands for the window class "Zephyrine"
+    bool shown_ = false;
+    bool installOffered_ = true;  // Install may be enabled: an item was chosen, or a command ended
+    bool closeAfterUpgrade_ = false;  // a close arrived while the update ran
 };
 
 }  // namespace zephyrine::app

@@ -1,20 +1,28 @@
-// TfrmMainForm's behaviours besides the installs: the event bindings, showing and resizing, the
-// preview of an item, Close, Support and the about box.
+// TfrmMainForm's wiring: the event bindings, the rule of what may run while a command is under
+// way, the commands as calls into their units, dropped files and Escape, showing and resizing,
+// the preview of an item, Close, Support and the about box.
 #include "app/uAbout.h"
 #include "app/uMainForm.h"
 
+#include <QCloseEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QShowEvent>
+#include <QUrl>
 
 #include <functional>
 
 namespace zephyrine::app {
 
+using platform::TMsgIcon;
+
 namespace {
 
 // A skin larger than this is not a style sheet.
 constexpr qint64 kMaxSkinBytes = 1024 * 1024;
+constexpr int kCheckedStateIndex = 2;
 
 // Hands the events of one object to a function; true from it drops the event.
 class TEventHook : public QObject {
@@ -67,6 +75,196 @@ void TfrmMainForm::createEventBindings() {
     connect(btnSupport, &QPushButton::clicked, this, guarded(&TfrmMainForm::btnSupportClick));
 }
 
+// ---- What may run while a command is under way --------------------------------------------------
+//
+// The update's requests pump the event loop (CatalogueUpgrade), and an install waits for the
+// messenger's completion event (InstallQueue); the window stays live through both, so any
+// handler could otherwise run inside another. The rule, kept here and nowhere else:
+//  - While an update runs or an install is pending, no command starts: Install, Install
+//    Checked, Upgrade and a dropped content file are refused (StartCommand), and the three
+//    actions are shown disabled (UpdateActions). A drag over the window is refused meanwhile.
+//  - A click in the tree, or the tree's menu, still previews and chooses an item, but never
+//    enables Install while either is under way (OfferInstall).
+//  - About, Support and the preview pane work as ever.
+//  - Escape aborts the update's running request; a close waits until the update has unwound
+//    and then closes the window (closeEvent).
+// When the update or the last install ends, the three actions are enabled again.
+
+bool TfrmMainForm::Busy() const {
+    return upgrade_->Running() || installs_->Pending();
+}
+
+void TfrmMainForm::StartCommand(const std::function<void()>& command) {
+    if (Busy()) return;
+    command();
+    UpdateActions();
+}
+
+void TfrmMainForm::UpdateActions() {
+    const bool idle = !Busy();
+    actInstall->setEnabled(idle && installOffered_);
+    actUpgrade->setEnabled(idle);
+    actInstallChe->setEnabled(idle);
+}
+
+void TfrmMainForm::OfferInstall(bool offered) {
+    installOffered_ = offered;
+    UpdateActions();
+}
+
+// ---- the commands -------------------------------------------------------------------------------
+
+void TfrmMainForm::treWinksListClick() {
+    const QModelIndex node = SelectedNode();
+    const bool item = TWinksTreeModel::IsItem(node);
+    if (item) {
+        PreviewItem(treWinksListModel->ItemElement(node));  // throws: Install stays as it was
+    } else {                                                // nothing selected, or a category
+        FCurrentItem = platform::TXMLNode();
+    }
+    OfferInstall(item);
+}
+
+// The selected node is the item to install: the one clicked, or the one the tree's menu was
+// opened on.
+void TfrmMainForm::actInstallExecute() {
+    StartCommand([this] {
+        const QModelIndex node = SelectedNode();
+        if (!TWinksTreeModel::IsItem(node)) {
+            ShowMessage("Please select a Wink in the list.", TMsgIcon::Information);
+            return;
+        }
+        std::string url;
+        try {
+            url = treWinksListModel->ItemElement(node).AttributeValue("DownloadUrl").Text();
+        } catch (const std::exception&) {
+            return;  // an item without "DownloadUrl": nothing to hand over, no message
+        }
+        installs_->InstallOne(
+            {downloadBaseUrl_ + url, treWinksListModel->Caption(node).toStdString(), {}});
+    });
+}
+
+void TfrmMainForm::actInstallCheExecute() {
+    StartCommand([this] {
+        std::vector<TInstallJob> jobs;
+        try {
+            // Every node in tree order: each category followed by its items.
+            for (int c = 0; c < treWinksListModel->CategoryCount(); ++c) {
+                for (int i = 0; i < treWinksListModel->ItemCount(c); ++i) {
+                    const QModelIndex item = treWinksListModel->ItemIndex(c, i);
+                    if (treWinksListModel->StateIndex(item) != kCheckedStateIndex) continue;
+                    const platform::TXMLNode element = treWinksListModel->ItemElement(item);
+                    jobs.push_back({downloadBaseUrl_ + element.AttributeValue("DownloadUrl").Text(),
+                                    treWinksListModel->Caption(item).toStdString(),
+                                    {}});
+                }
+            }
+        } catch (const std::exception&) {
+            return;  // an unreadable attribute ends the command without a message
+        }
+        if (jobs.empty()) {
+            ShowMessage("Please select a section to install before.", TMsgIcon::Information);
+            return;
+        }
+        installs_->InstallAll(std::move(jobs));
+    });
+}
+
+void TfrmMainForm::MsnInstallerContentInstalled(std::int32_t lhrResult) {
+    installs_->MsnInstallerContentInstalled(lhrResult);
+}
+
+void TfrmMainForm::actUpgradeExecute() {
+    StartCommand([this] { upgrade_->Run(FItemCount); });
+    if (closeAfterUpgrade_ && !upgrade_->Running()) {
+        closeAfterUpgrade_ = false;
+        close();
+    }
+}
+
+void TfrmMainForm::AbortUpgrade() {
+    upgrade_->Abort();
+}
+
+void TfrmMainForm::UnpackAndPreview(const std::string& file) {
+    fileInstall_->UnpackAndPreview(file);
+}
+
+void TfrmMainForm::InstallFileThroughServer(const std::string& name, const std::string& file) {
+    fileInstall_->InstallFileThroughServer(name, file);
+}
+
+// A new single install, like the others: the commands wait for its completion.
+void TfrmMainForm::OpenDroppedFile(const std::string& file) {
+    StartCommand([this, &file] {
+        UnpackAndPreview(file);
+        try {
+            InstallFileThroughServer("", file);
+        } catch (const std::exception& e) {
+            ShowMessage(e.what(), TMsgIcon::Error);
+        }
+    });
+}
+
+void TfrmMainForm::closeEvent(QCloseEvent* event) {
+    if (upgrade_->Running()) {
+        closeAfterUpgrade_ = true;
+        upgrade_->Abort();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+// ---- the application-event hook -----------------------------------------------------------------
+
+bool TfrmMainForm::IsOwnWidget(QObject* receiver) const {
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    return widget != nullptr && (widget == this || isAncestorOf(widget));
+}
+
+// One local .mca or .mco file, while no command is under way; "" otherwise.
+std::string TfrmMainForm::DroppedContentFile(const QMimeData* data) const {
+    if (data == nullptr || Busy() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().front();
+    if (!url.isLocalFile()) return {};
+    const std::string file = url.toLocalFile().toStdString();
+    const std::string ext = UpperFileExtension(file);
+    return ext == ".MCA" || ext == ".MCO" ? file : std::string();
+}
+
+bool TfrmMainForm::RouteContentFileDrag(QObject* receiver, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
+    if (!IsOwnWidget(receiver)) return false;
+    // Every drag over the window ends here, so that the preview's web view never opens a
+    // dropped file itself.
+    auto* drop = static_cast<QDropEvent*>(event);
+    const std::string file = DroppedContentFile(drop->mimeData());
+    if (file.empty()) {
+        drop->ignore();
+        return true;
+    }
+    drop->acceptProposedAction();
+    if (type == QEvent::Drop) {
+        // Once the drop has been answered: the unpack blocks, and the source waits for us.
+        QMetaObject::invokeMethod(
+            this, [this, file] { OpenDroppedFile(file); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+bool TfrmMainForm::RouteUpgradeEscape(QObject* receiver, QEvent* event) {
+    if (!upgrade_->RequestRunning() || event->type() != QEvent::KeyPress ||
+        static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape || !IsOwnWidget(receiver))
+        return false;
+    upgrade_->Abort();
+    return true;
+}
+
+// ---- the rest ----------------------------------------------------------------------------------
+
 void TfrmMainForm::ApplicationHandleException(const std::exception& e) {
     ShowMessage(e.what(), platform::TMsgIcon::Error);
 }
@@ -93,9 +291,12 @@ void TfrmMainForm::FormResize() {
 void TfrmMainForm::PreviewItem(const platform::TXMLNode& item) {
     FCurrentItem = item;
     SetStatusText("Previewing..");
-    const std::string url = Global.PreviewBaseUrl + item.AttributeValue("SwfUrl").Text();
+    PlayMovie(Global.PreviewBaseUrl + item.AttributeValue("SwfUrl").Text());
+}
+
+void TfrmMainForm::PlayMovie(const std::string& movie) {
     if (flsPreviewControl == nullptr) return;  // a window without a player shows nothing
-    flsPreviewControl->SetMovie(url);
+    flsPreviewControl->SetMovie(movie);
     flsPreviewControl->Play();
 }
 
@@ -104,13 +305,13 @@ void TfrmMainForm::btnCloseClick() {
 }
 
 void TfrmMainForm::btnSupportClick() {
-    if (Platform.Shell) Platform.Shell->OpenUrl(kSupportPage);
+    if (platform_.Shell) platform_.Shell->OpenUrl(kSupportPage);
 }
 
 // Modal without a nested event loop: the box takes all input until it closes, and is released
 // then.
 void TfrmMainForm::actAboutExecute() {
-    auto* about = new TFrmAbout(this, Platform.Shell.get(), Global.SkinPath);
+    auto* about = new TFrmAbout(this, platform_.Shell.get(), Global.SkinPath);
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->setWindowModality(Qt::ApplicationModal);
     about->show();

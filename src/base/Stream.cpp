@@ -62,19 +62,15 @@ void TMemoryStream::Clear() {
 
 TFileStream::TFileStream(const std::string& path, TMode mode) {
     const int flags = mode == TMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
-    fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
+    fd_.Reset(::open(path.c_str(), flags | O_CLOEXEC, 0644));
+    if (!fd_) {
         throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(errno));
     }
 }
 
-TFileStream::~TFileStream() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer, count);
+        const ssize_t n = ::read(fd_.Get(), buffer, count);
         if (n >= 0) {
             position_ += n;
             return static_cast<std::size_t>(n);
@@ -85,7 +81,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
 
 std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
     for (;;) {
-        const ssize_t n = ::write(fd_, buffer, count);
+        const ssize_t n = ::write(fd_.Get(), buffer, count);
         if (n >= 0) {
             position_ += n;
             return static_cast<std::size_t>(n);
@@ -101,7 +97,7 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
                        : origin == TSeekOrigin::Current ? SEEK_CUR
                                                         : SEEK_END;
-    const off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
+    const off_t r = ::lseek(fd_.Get(), static_cast<off_t>(offset), whence);
     if (r < 0) return 0;
     position_ = static_cast<std::int64_t>(r);
     return position_;
@@ -109,7 +105,7 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 
 std::int64_t TFileStream::Size() {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return 0;
+    if (::fstat(fd_.Get(), &st) != 0) return 0;
     return static_cast<std::int64_t>(st.st_size);
 }
 

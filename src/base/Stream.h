@@ -2,6 +2,8 @@
 // so that the tokenizer and the request reader can be fed from memory in tests.
 #pragma once
 
+#include "base/UniqueFd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -63,16 +65,15 @@ class TFileStream final : public TStream {
   public:
     enum class TMode { Read, Create };
     TFileStream(const std::string& path, TMode mode);
-    ~TFileStream() override;
 
     std::size_t Read(void* buffer, std::size_t count) override;
     std::size_t Write(const void* buffer, std::size_t count) override;
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     std::int64_t Size() override;
-    int Handle() const { return fd_; }
+    int Handle() const { return fd_.Get(); }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     std::int64_t position_ = 0;  // the file offset, as reads, writes and seeks left it
 };
 

@@ -12,19 +12,18 @@
 #include <system_error>
 #include <thread>
 
+#include "base/UniqueFd.h"
 #include "httpclient/SockError.h"
 
 namespace zephyrine::httpclient {
 
 struct THostLookup::TState {
-    TState() : event(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    TState() : eventFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), event(eventFd.Get()) {
         if (event < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
     }
-    ~TState() { ::close(event); }
-    TState(const TState&) = delete;
-    TState& operator=(const TState&) = delete;
 
-    const int event;
+    const base::UniqueFd eventFd;
+    const int event;  // eventFd's descriptor
     std::atomic<bool> done{false};
     std::uint32_t address = 0;  // written by the helper before done, read by the owner after
     int error = 0;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "base/Convert.h"
+#include "base/ScopeExit.h"
 #include "base/Stream.h"
 #include "base/TextCompare.h"
 
@@ -139,10 +140,7 @@ void TNMHTTP::Get(const std::string& url) {
     // A request started from the pump of one under way would take over its socket.
     if (busy_) throw ESockError("Already connected");
     busy_ = true;
-    struct TIdle {
-        bool& busy;
-        ~TIdle() { busy = false; }
-    } idle{busy_};
+    const base::ScopeExit idle([this] { busy_ = false; });
     requestKind_ = CmdGET;
     url_ = url;
     RunTransaction();

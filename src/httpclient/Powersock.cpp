@@ -11,25 +11,10 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/ScopeExit.h"
 #include "base/Stream.h"
 
 namespace zephyrine::httpclient {
-
-namespace {
-
-// Turns the timer off on every way out of an operation.
-class TTimerScope {
-  public:
-    explicit TTimerScope(std::function<void()> off) : off_(std::move(off)) {}
-    TTimerScope(const TTimerScope&) = delete;
-    TTimerScope& operator=(const TTimerScope&) = delete;
-    ~TTimerScope() { off_(); }
-
-  private:
-    std::function<void()> off_;
-};
-
-}  // namespace
 
 TPowersock::TPowersock() {
     ReportStatus(kLevelDetail, "Create");
@@ -159,7 +144,7 @@ void TPowersock::ResolveHost() {
     remoteAddress_ = 0;
     {
         TimerOn();
-        TTimerScope off([this] { TimerOff(); });
+        const base::ScopeExit off([this] { TimerOff(); });  // on every way out
         lookupDone_ = false;
         try {
             lookup_.Start(name);
@@ -212,7 +197,7 @@ void TPowersock::Connect() {
     }
     {
         TimerOn();
-        TTimerScope off([this] { TimerOff(); });
+        const base::ScopeExit off([this] { TimerOff(); });  // on every way out
         while (!connected_ && !timedOut_ && !canceled_ && lastEventOk_) {
             if (Wait(POLLOUT, &connected_) == TWaitEnd::Ready) ConnectFinished();
         }
@@ -247,7 +232,7 @@ void TPowersock::SendBuffer(const char* data, std::size_t length) {
     ReportStatus(kLevelTransfer, "Sending Buffer");
     {
         TimerOn();
-        TTimerScope off([this] { TimerOff(); });
+        const base::ScopeExit off([this] { TimerOff(); });  // on every way out
         std::size_t sent = 0;
         while (sent < length && !canceled_) {
             const ssize_t n = ::send(socket_, data + sent, length - sent, MSG_NOSIGNAL);
@@ -290,7 +275,7 @@ std::string TPowersock::ReadLn() {
     std::size_t used = 0;
     {
         TimerOn();
-        TTimerScope off([this] { TimerOff(); });
+        const base::ScopeExit off([this] { TimerOff(); });  // on every way out
         for (;;) {
             if (used == kIoBufferSize) throw ESockError(kLineTooLongText);
             const std::size_t room = std::min(kIoBufferSize - used, kLinePeekSize);
@@ -342,7 +327,7 @@ void TPowersock::Capture(long long limit,
                          const std::function<void(const char*, std::size_t)>& store) {
     bytesReceived_ = 0;
     TimerOn();
-    TTimerScope off([this] { TimerOff(); });
+    const base::ScopeExit off([this] { TimerOff(); });  // on every way out
     auto lastPump = std::chrono::steady_clock::now();
     while (!canceled_) {
         std::size_t want = kIoBufferSize;

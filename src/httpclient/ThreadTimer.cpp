@@ -9,10 +9,6 @@
 
 namespace zephyrine::httpclient {
 
-TThreadTimer::~TThreadTimer() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 void TThreadTimer::SetEnabled(bool enabled) {
     enabled_ = enabled;
     UpdateTimer();
@@ -30,10 +26,10 @@ void TThreadTimer::SetOnTimer(std::function<void()> handler) {
 
 void TThreadTimer::UpdateTimer() {
     const bool run = interval_ != 0 && enabled_ && onTimer_;
-    if (fd_ < 0) {
+    if (!fd_) {
         if (!run) return;
-        fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        if (fd_ < 0) throw std::runtime_error("No Timer");
+        fd_.Reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+        if (!fd_) throw std::runtime_error("No Timer");
     }
     itimerspec when{};
     if (run) {
@@ -42,12 +38,13 @@ void TThreadTimer::UpdateTimer() {
         when.it_interval = when.it_value;
     }
     // Setting a new time also drops a tick that is due but not yet taken.
-    if (::timerfd_settime(fd_, 0, &when, nullptr) != 0 && run) throw std::runtime_error("No Timer");
+    if (::timerfd_settime(fd_.Get(), 0, &when, nullptr) != 0 && run)
+        throw std::runtime_error("No Timer");
 }
 
 void TThreadTimer::Service() {
     std::uint64_t ticks = 0;
-    if (fd_ < 0 || ::read(fd_, &ticks, sizeof ticks) != sizeof ticks || ticks == 0) return;
+    if (!fd_ || ::read(fd_.Get(), &ticks, sizeof ticks) != sizeof ticks || ticks == 0) return;
     if (onTimer_) onTimer_();
 }
 

@@ -3,6 +3,8 @@
 // socket and calls Service(), which runs OnTimer on the waiting thread.
 #pragma once
 
+#include "base/UniqueFd.h"
+
 #include <functional>
 
 namespace zephyrine::httpclient {
@@ -14,7 +16,6 @@ class TThreadTimer {
     TThreadTimer() = default;
     TThreadTimer(const TThreadTimer&) = delete;
     TThreadTimer& operator=(const TThreadTimer&) = delete;
-    ~TThreadTimer();
 
     // Every assignment of the three restarts the timer (when it runs at all), so the interval
     // counts from the last assignment. A timer that cannot start throws "No Timer".
@@ -25,7 +26,7 @@ class TThreadTimer {
     void SetOnTimer(std::function<void()> handler);
 
     // Readable while a tick is due; -1 before the timer first ran.
-    int Handle() const { return fd_; }
+    int Handle() const { return fd_.Get(); }
     // Takes a due tick and runs OnTimer; nothing when none is due.
     void Service();
 
@@ -35,7 +36,7 @@ class TThreadTimer {
     bool enabled_ = true;
     unsigned interval_ = kDefaultInterval;
     std::function<void()> onTimer_;
-    int fd_ = -1;
+    base::UniqueFd fd_;
 };
 
 }  // namespace zephyrine::httpclient

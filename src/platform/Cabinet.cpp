@@ -29,7 +29,7 @@ std::uint16_t Le16(const unsigned char* p) {
 
 std::vector<std::string> UnpackCommand(const std::string& tool, const std::string& folder,
                                        const std::string& cab) {
-    return {tool, "-q", "-d", folder, cab};
+    return {tool, "-q", "-d", folder, "--", cab};
 }
 
 bool BeginsWithCabinetSignature(const std::string& path) {

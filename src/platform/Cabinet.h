@@ -12,7 +12,7 @@ inline constexpr const char* kCabinetTool = "cabextract";
 inline constexpr const char* kCabinetSignature = "MSCF";
 
 // The command that unpacks every file of cab into folder, overwriting what is there:
-// tool -q -d folder cab.
+// tool -q -d folder -- cab. The "--" keeps a file named like an option ("-x.mco") a file.
 std::vector<std::string> UnpackCommand(const std::string& tool, const std::string& folder,
                                        const std::string& cab);
 

@@ -1,5 +1,6 @@
 #include "platform/InstancePresence.h"
 
+#include "base/UniqueFd.h"
 #include "platform/PrivateFolder.h"
 
 #include <fcntl.h>
@@ -80,18 +81,15 @@ TInstancePresence::TInstancePresence() {
         return;
     }
     if (held.holders > 0 && held.owner == getpid()) return;  // held under another folder
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return;
+    base::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) return;
     struct flock lock = WholeFile(F_RDLCK);
     int rc;
     do {
-        rc = fcntl(fd, F_SETLKW, &lock);
+        rc = fcntl(fd.Get(), F_SETLKW, &lock);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        close(fd);
-        return;
-    }
-    held = THeld{path, fd, 1, getpid()};
+    if (rc != 0) return;
+    held = THeld{path, fd.Release(), 1, getpid()};  // kept open while a window holds it
     held_ = true;
 }
 
@@ -109,12 +107,10 @@ bool TInstancePresence::IsHeldByAnyone() {
     if (path.empty()) return false;
     std::lock_guard guard(HeldLock());
     if (HeldHere(path)) return true;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
+    const base::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) return false;
     struct flock lock = WholeFile(F_WRLCK);
-    const bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-    close(fd);
-    return held;
+    return fcntl(fd.Get(), F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
 }  // namespace zephyrine::platform

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <vector>
 
 namespace zephyrine::platform {
 
@@ -15,6 +17,8 @@ std::string OwnEntry(std::string folder) {
         folder.pop_back();
     return folder;
 }
+
+constexpr const char* kFreshFolderPattern = "zephyrine-XXXXXX";
 
 }  // namespace
 
@@ -28,6 +32,21 @@ bool EnsurePrivateFolder(const std::string& folder) {
     const std::string own = OwnEntry(folder);
     if (mkdir(own.c_str(), 0700) != 0 && errno != EEXIST) return false;
     return IsPrivateFolder(own);
+}
+
+std::string MakeFreshPrivateFolder() {
+    std::vector<std::string> parents;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime))
+        parents.emplace_back(runtime);
+    const char* tmp = std::getenv("TMPDIR");
+    parents.emplace_back(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp");
+    for (const std::string& parent : parents) {
+        // mkdtemp makes a new entry with mode 0700, or fails: it never reuses one, link or not.
+        std::string name = OwnEntry(parent) + "/" + kFreshFolderPattern;
+        if (mkdtemp(name.data()) != nullptr && IsPrivateFolder(name)) return name + "/";
+    }
+    return {};
 }
 
 }  // namespace zephyrine::platform

@@ -16,7 +16,7 @@ class Catalogue : public ::testing::Test {
     Catalogue() : fixture(dir.Folder()) {}
     void Write(const std::string& xml) { test::WriteFile(dir / "WinksList.dat", xml); }
     std::string Status() { return window->StatusText().toStdString(); }
-    app::TWinksTreeModel& Model() { return *Probe(*window).treWinksListModel; }
+    app::TWinksTreeModel& Model() { return *test::Parts(*window).treWinksListModel; }
     std::vector<std::string> Messages() {
         std::vector<std::string> texts;
         for (const auto& m : *fixture.messages)
@@ -38,9 +38,9 @@ TEST_F(Catalogue, ThirtySevenItemsShowTheirCount) {
     window = fixture.Create();
     window->show();
     QCoreApplication::processEvents();
-    EXPECT_EQ(Probe(*window).FItemCount, 37);
+    EXPECT_EQ(window->ItemCount(), 37);
     EXPECT_EQ(Status(), "37 Winks of MSN Messenger in the list.");
-    EXPECT_TRUE(Probe(*window).staOptStatePanel->isVisible());
+    EXPECT_TRUE(test::Parts(*window).staOptStatePanel->isVisible());
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -48,7 +48,7 @@ TEST_F(Catalogue, EmptyDocumentElement) {
     Write("<WinksList/>");
     window = fixture.Create();
     EXPECT_EQ(Model().CategoryCount(), 0);
-    EXPECT_EQ(Probe(*window).FItemCount, 0);
+    EXPECT_EQ(window->ItemCount(), 0);
     EXPECT_EQ(Status(), "0 Winks of MSN Messenger in the list.");
     EXPECT_TRUE(Messages().empty());
 }
@@ -69,15 +69,15 @@ TEST_F(Catalogue, ThreeAndTwoItemsOnlyTheFirstCategoryExpanded) {
     window = fixture.Create();
     auto& m = Model();
     ASSERT_EQ(m.CategoryCount(), 2);
-    EXPECT_EQ(Probe(*window).FItemCount, 5);
+    EXPECT_EQ(window->ItemCount(), 5);
     EXPECT_EQ(m.Caption(m.CategoryIndex(0)), "Love");
     EXPECT_EQ(m.Caption(m.CategoryIndex(1)), "Funny");
     EXPECT_EQ(m.rowCount(m.CategoryIndex(0)), 3);
     EXPECT_EQ(m.rowCount(m.CategoryIndex(1)), 2);
     EXPECT_EQ(m.Caption(m.ItemIndex(0, 2)), "Rose");
     EXPECT_EQ(m.Caption(m.ItemIndex(1, 0)), "Banana");
-    EXPECT_TRUE(Probe(*window).treWinksList->isExpanded(m.CategoryIndex(0)));
-    EXPECT_FALSE(Probe(*window).treWinksList->isExpanded(m.CategoryIndex(1)));
+    EXPECT_TRUE(test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(0)));
+    EXPECT_FALSE(test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(1)));
     // Images: 0 for a category, 1 (and selected 1) for an item; an item is a node with a parent.
     EXPECT_EQ(m.ImageIndex(m.CategoryIndex(0)), 0);
     EXPECT_EQ(m.ImageIndex(m.ItemIndex(0, 0)), 1);
@@ -90,15 +90,11 @@ TEST_F(Catalogue, ThreeAndTwoItemsOnlyTheFirstCategoryExpanded) {
     ASSERT_FALSE(pie.IsNull());
     EXPECT_EQ(pie.AttributeValue("DownloadUrl").Text(), "pie.cab");
     EXPECT_EQ(pie.AttributeValue("SwfUrl").Text(), "pie.swf");
-    EXPECT_EQ(pie.Raw(), Probe(*window)
-                             .xmlWinksFile.DocumentElement()
-                             .ChildNodes()
-                             .Item(1)
-                             .ChildNodes()
-                             .Item(1)
-                             .Raw());
+    EXPECT_EQ(pie.Raw(), m.ItemElement(m.ItemIndex(1, 1)).Raw());
+    EXPECT_EQ(std::string(pie.Raw().parent().name()), "Funny");
+    EXPECT_EQ(pie.Raw().parent().parent(), pie.Raw().root().first_child());
     EXPECT_TRUE(m.ItemElement(m.CategoryIndex(0)).IsNull());
-    EXPECT_TRUE(Probe(*window).FCurrentItem.IsNull());
+    EXPECT_TRUE(window->CurrentItem().IsNull());
 }
 
 TEST_F(Catalogue, ACategoryWithoutItems) {
@@ -108,8 +104,9 @@ TEST_F(Catalogue, ACategoryWithoutItems) {
     ASSERT_EQ(m.CategoryCount(), 2);
     EXPECT_EQ(m.rowCount(m.CategoryIndex(0)), 0);
     EXPECT_FALSE(m.hasChildren(m.CategoryIndex(0)));
-    EXPECT_EQ(Probe(*window).FItemCount, 1);
-    EXPECT_FALSE(Probe(*window).treWinksList->isExpanded(m.CategoryIndex(1)));  // not the first
+    EXPECT_EQ(window->ItemCount(), 1);
+    EXPECT_FALSE(
+        test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(1)));  // not the first
     EXPECT_EQ(Status(), "1 Winks of MSN Messenger in the list.");
 }
 
@@ -119,7 +116,7 @@ TEST_F(Catalogue, APrefixedCategoryShowsItsLocalName) {
         "</pfx:Animals></pfx:WinksList>");
     window = fixture.Create();
     EXPECT_EQ(Model().Caption(Model().CategoryIndex(0)), "Animals");
-    EXPECT_EQ(Probe(*window).FItemCount, 1);
+    EXPECT_EQ(window->ItemCount(), 1);
 }
 
 TEST_F(Catalogue, AnItemWithoutWinkNameEndsTheLoadAndKeepsWhatWasAdded) {
@@ -127,8 +124,9 @@ TEST_F(Catalogue, AnItemWithoutWinkNameEndsTheLoadAndKeepsWhatWasAdded) {
     Write(test::Catalogue({{"Love", 2}}));
     window = fixture.Create();
     ASSERT_EQ(Status(), "2 Winks of MSN Messenger in the list.");
-    Probe(*window).FCurrentItem = Model().ItemElement(Model().ItemIndex(0, 1));
-    ASSERT_FALSE(Probe(*window).FCurrentItem.IsNull());
+    window->PreviewItem(Model().ItemElement(Model().ItemIndex(0, 1)));
+    ASSERT_FALSE(window->CurrentItem().IsNull());
+    window->SetStatusText("2 Winks of MSN Messenger in the list.");
 
     Write(
         "<WinksList>"
@@ -142,27 +140,28 @@ TEST_F(Catalogue, AnItemWithoutWinkNameEndsTheLoadAndKeepsWhatWasAdded) {
     auto& m = Model();
     ASSERT_EQ(m.CategoryCount(), 2);               // Later never added
     EXPECT_EQ(m.rowCount(m.CategoryIndex(1)), 1);  // C only
-    EXPECT_EQ(Probe(*window).FItemCount, 3);
-    EXPECT_TRUE(Probe(*window).treWinksList->isExpanded(m.CategoryIndex(0)));  // it was complete
-    EXPECT_EQ(Status(), "2 Winks of MSN Messenger in the list.");              // the previous text
+    EXPECT_EQ(window->ItemCount(), 3);
+    EXPECT_TRUE(
+        test::Parts(*window).treWinksList->isExpanded(m.CategoryIndex(0)));  // it was complete
+    EXPECT_EQ(Status(), "2 Winks of MSN Messenger in the list.");            // the previous text
     // FCurrentItem is not cleared, and its counted reference keeps its old document alive.
-    ASSERT_FALSE(Probe(*window).FCurrentItem.IsNull());
-    EXPECT_EQ(Probe(*window).FCurrentItem.AttributeValue("WinkName").Text(), "Wink 1");
+    ASSERT_FALSE(window->CurrentItem().IsNull());
+    EXPECT_EQ(window->CurrentItem().AttributeValue("WinkName").Text(), "Wink 1");
 }
 
 TEST_F(Catalogue, AFailureInTheFirstCategoryLeavesItCollapsed) {
     Write("<WinksList><Love><Wink WinkName=\"A\"/><Wink/></Love></WinksList>");
     window = fixture.Create();
     EXPECT_EQ(Messages(), kFailed);
-    EXPECT_EQ(Probe(*window).FItemCount, 1);
-    EXPECT_FALSE(Probe(*window).treWinksList->isExpanded(Model().CategoryIndex(0)));
+    EXPECT_EQ(window->ItemCount(), 1);
+    EXPECT_FALSE(test::Parts(*window).treWinksList->isExpanded(Model().CategoryIndex(0)));
 }
 
 TEST_F(Catalogue, AMissingFileAtStart) {
     window = fixture.Create();
     EXPECT_EQ(Messages(), kFailed);
     EXPECT_EQ(Model().CategoryCount(), 0);
-    EXPECT_EQ(Probe(*window).FItemCount, 0);
+    EXPECT_EQ(window->ItemCount(), 0);
     EXPECT_EQ(Status(), "");
     EXPECT_FALSE(std::filesystem::exists(dir / "WinksList.dat"));
     EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));
@@ -179,17 +178,17 @@ TEST_F(Catalogue, MalformedXml) {
 TEST_F(Catalogue, AReloadReplacesTheTreeAndClearsTheCurrentItem) {
     Write(test::Catalogue({{"Love", 3}, {"Funny", 2}}));
     window = fixture.Create();
-    Probe(*window).FCurrentItem = Model().ItemElement(Model().ItemIndex(0, 0));
-    Probe(*window).treWinksList->expand(Model().CategoryIndex(1));
+    window->PreviewItem(Model().ItemElement(Model().ItemIndex(0, 0)));
+    test::Parts(*window).treWinksList->expand(Model().CategoryIndex(1));
     Write(test::Catalogue({{"New", 1}, {"Other", 1}, {"Third", 4}}));
     window->LoadWinksList();
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(Model().CategoryCount(), 3);
-    EXPECT_EQ(Probe(*window).FItemCount, 6);
+    EXPECT_EQ(window->ItemCount(), 6);
     EXPECT_EQ(Status(), "6 Winks of MSN Messenger in the list.");
-    EXPECT_TRUE(Probe(*window).FCurrentItem.IsNull());
-    EXPECT_TRUE(Probe(*window).treWinksList->isExpanded(Model().CategoryIndex(0)));
-    EXPECT_FALSE(Probe(*window).treWinksList->isExpanded(Model().CategoryIndex(1)));
+    EXPECT_TRUE(window->CurrentItem().IsNull());
+    EXPECT_TRUE(test::Parts(*window).treWinksList->isExpanded(Model().CategoryIndex(0)));
+    EXPECT_FALSE(test::Parts(*window).treWinksList->isExpanded(Model().CategoryIndex(1)));
     EXPECT_EQ(Model().Caption(Model().ItemIndex(2, 3)), "Wink 5");
 }
 
@@ -209,7 +208,7 @@ TEST_F(Catalogue, CommentsAndWhitespaceAreNotNodes) {
     window = fixture.Create();
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(Model().CategoryCount(), 1);
-    EXPECT_EQ(Probe(*window).FItemCount, 1);
+    EXPECT_EQ(window->ItemCount(), 1);
 }
 
 TEST(LoadCatalogue, DrivenWithoutAWindow) {

@@ -30,3 +30,81 @@ TEST(CatalogueUpdate, OnlyASuccessStatusAndALoadableCatalogueWithItemsAreAccepte
         }
     }
 }
+
+// ---- The Upgrade command's unit, driven without a window -------------------------------------
+
+#include "app/CatalogueUpgrade.h"
+#include "support/ScriptedServer.h"
+
+#include <QSignalSpy>
+
+namespace {
+
+using httpclient::test::Reply;
+using httpclient::test::TScriptedServer;
+
+std::string Ok(const std::string& body) {
+    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+struct TUpgradeSignals {
+    explicit TUpgradeSignals(app::TCatalogueUpgrade& u)
+        : status(&u, &app::TCatalogueUpgrade::StatusText),
+          message(&u, &app::TCatalogueUpgrade::Message),
+          running(&u, &app::TCatalogueUpgrade::RunningChanged),
+          shown(&u, &app::TCatalogueUpgrade::ProgressShown) {
+        QObject::connect(&u, &app::TCatalogueUpgrade::CatalogueReplaced,
+                         [this](const platform::TXMLDocument& doc) {
+                             replaced.push_back(doc.DocumentElement().ChildNodes().Count());
+                         });
+    }
+    QString LastStatus() const { return status.isEmpty() ? "" : status.last()[0].toString(); }
+    QSignalSpy status, message, running, shown;
+    std::vector<int> replaced;  // categories of each catalogue handed over
+};
+
+}  // namespace
+
+TEST(CatalogueUpgrade, NoNewsAReplacementAndAnAbortBeforeTheRequest) {
+    test::EnsureApp();
+    test::TTempDir dir;
+    WriteFile(dir / "WinksList.dat", test::Catalogue({{"Love", 2}}));
+    app::TGlobal global(dir.Folder(), "http://content.test");
+    const std::string count = Ok("[Config]\r\nCurrentWinks=3\r\n");
+    const std::string list = Ok(test::Catalogue({{"Love", 2}, {"New", 1}}));
+    {
+        TScriptedServer server({Reply(count)});
+        app::TCatalogueUpgrade upgrade(global, server.Url(""));
+        TUpgradeSignals s(upgrade);
+        upgrade.Run(3);
+        EXPECT_EQ(s.LastStatus(), "0 New Winks Found in server.");
+        ASSERT_EQ(s.running.size(), 2);
+        EXPECT_FALSE(upgrade.Running());
+        EXPECT_TRUE(s.message.isEmpty());
+        EXPECT_TRUE(s.shown.isEmpty());
+    }
+    {
+        TScriptedServer server({Reply(count), Reply(list)});
+        app::TCatalogueUpgrade upgrade(global, server.Url(""));
+        TUpgradeSignals s(upgrade);
+        upgrade.Run(2);
+        ASSERT_EQ(s.message.size(), 1);
+        EXPECT_EQ(s.message[0][0].toString(),
+                  "Total 1 new Winks have been downloaded successfully from server.");
+        EXPECT_EQ(s.replaced, std::vector<int>{2});
+        EXPECT_EQ(global.CurrentWinks, 3);
+        EXPECT_EQ(test::ReadFile(dir / "WinksList.dat"),
+                  test::Catalogue({{"Love", 2}, {"New", 1}}));
+        ASSERT_EQ(s.shown.size(), 2);  // shown for the download, then hidden
+        EXPECT_FALSE(s.shown[1][0].toBool());
+    }
+    {
+        // An abort while nothing runs is no abort of the next update.
+        TScriptedServer server({Reply(Ok("[Config]\r\nCurrentWinks=3\r\n"))});
+        app::TCatalogueUpgrade upgrade(global, server.Url(""));
+        TUpgradeSignals s(upgrade);
+        upgrade.Abort();
+        upgrade.Run(3);
+        EXPECT_EQ(s.LastStatus(), "0 New Winks Found in server.");
+    }
+}

@@ -1,10 +1,11 @@
 // Installing from a content file in the window, offscreen: cabinets made by gcab and unpacked by
 // cabextract, the real embedded server on a port the system picks, and the real installer
 // stand-in fetching the pack from it over TCP. The preview records the movies it is given.
-#include "support/LocalHttpServer.h"
 #include "platform/IECache.h"
 #include "platform/MessengerContentInstaller.h"
+#include "platform/PrivateFolder.h"
 #include "support/AppTestSupport.h"
+#include "support/LocalHttpServer.h"
 
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -145,7 +146,7 @@ TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
     const std::string file = ContentFile("X.mca", {{"wink.xml", "<wink/>"}}, kMovie);
     auto window = Create(file);
     std::vector<std::string> log;
-    Probe(*window).FServer->OnLogEntry = [&](auto&, auto& entry, bool&) {
+    window->EmbeddedServer().OnLogEntry = [&](auto&, auto& entry, bool&) {
         log.push_back(server::LogLine(*entry));
     };
     const std::string whole = "M" + ReadFile(file);
@@ -155,9 +156,9 @@ TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
     EXPECT_EQ(ReadFile(Work() + "wink.swf"), "FWS movie");
     EXPECT_FALSE(fs::exists(Work() + "wink.xml")) << "the .XML files go before the second run";
     EXPECT_EQ(window->StatusText(), " Installing..");
-    ASSERT_TRUE(Probe(*window).FServer->Listening());
+    ASSERT_TRUE(window->EmbeddedServer().Listening());
     const std::string url =
-        "http://127.0.0.1:" + std::to_string(Probe(*window).FServer->ServingPort()) +
+        "http://127.0.0.1:" + std::to_string(window->EmbeddedServer().ServingPort()) +
         "/temppack11.cab";
     EXPECT_EQ(record->deleted, std::vector<std::string>{url});
     EXPECT_EQ(record->handedOver, std::vector<std::string>{url});
@@ -171,7 +172,7 @@ TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
     EXPECT_EQ(log[0].rfind("GET\t", 0), 0u) << log[0];
     EXPECT_NE(log[0].find("\t/temppack11.cab\t"), std::string::npos) << log[0];
     EXPECT_TRUE(messages->empty());
-    EXPECT_TRUE(Probe(*window).FServer->Listening()) << "the server stays on";
+    EXPECT_TRUE(window->EmbeddedServer().Listening()) << "the server stays on";
 }
 
 TEST_F(MainFormFileTest, McoIsUnpackedDirectlyAndHandedOverWhole) {
@@ -236,7 +237,10 @@ TEST_F(MainFormFileTest, NamesOutsideTheWorkFolderAreRefused) {
     EXPECT_TRUE(flash->played.empty());
 }
 
-TEST_F(MainFormFileTest, TempFolderThatIsNotPrivateIsNeverUsed) {
+// A temporary folder name taken by something else (a link, another owner, open permissions) is
+// never used: the preview plays from a fresh private folder of the window's own, which goes with
+// the window, and nothing is written through the link.
+TEST_F(MainFormFileTest, TempFolderThatIsNotPrivateIsReplacedByAFreshOne) {
     const std::string temp = global->TempFolder.substr(0, global->TempFolder.size() - 1);
     const std::string other = dir / "other";
     const std::function<void()> setups[] = {
@@ -254,13 +258,44 @@ TEST_F(MainFormFileTest, TempFolderThatIsNotPrivateIsNeverUsed) {
         setups[i]();
         auto window = Create();
         window->UnpackAndPreview(file);
-        EXPECT_EQ(window->StatusText().toStdString(), "The temporary folder " + global->TempFolder +
-                                                          " is not a folder of this user's own.")
-            << i;
-        EXPECT_TRUE(flash->played.empty()) << i;
+        ASSERT_EQ(flash->played.size(), 1u) << i << " " << window->StatusText().toStdString();
+        const std::string fresh = window->FileInstall().TempFolder();
+        EXPECT_EQ(flash->played[0], fresh + "~MSNContent/wink.swf") << i;
+        EXPECT_EQ(fresh.rfind(dir.Folder() + "zephyrine-", 0), 0u) << fresh;  // $XDG_RUNTIME_DIR
+        EXPECT_TRUE(platform::IsPrivateFolder(fresh)) << i;
         EXPECT_TRUE(fs::is_empty(other)) << i;
         EXPECT_FALSE(fs::exists(temp + "/~MSNContent")) << i;
+        window.reset();
+        EXPECT_FALSE(fs::exists(fresh)) << "the fresh folder goes with the window";
     }
+}
+
+// A refusal of the preview stays said through the install's texts.
+TEST_F(MainFormFileTest, RefusedPreviewStaysShownThroughTheInstall) {
+    ASSERT_TRUE(MakeCabinet(dir / "pack.cab", {{"XX/escape.swf", "FWS"}}));
+    std::string pack = ReadFile(dir / "pack.cab");
+    pack.replace(pack.find("XX\\escape.swf"), 2, "..");
+    auto window = Create(ContentFile("x.mco", {{"a.xml", "<a/>"}, {"pack.cab", pack}}, {}));
+    const std::string refusal = "The content file names a file outside its folder: ..\\escape.swf";
+    EXPECT_EQ(window->StatusText().toStdString(), " Installing.. Not previewed: " + refusal);
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(record->results[0], 0);
+    EXPECT_EQ(window->StatusText().toStdString(),
+              " installed successfully. Not previewed: " + refusal);
+}
+
+// An association that cannot be written is reported, and the file is previewed and installed.
+TEST_F(MainFormFileTest, UnwritableAssociationIsReportedAndTheFileStillInstalls) {
+    WriteFile(dir / "data/applications", "a file where the folder would be");
+    auto window = Create(Mco());
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_EQ((*messages)[0].Icon, platform::TMsgIcon::Error);
+    EXPECT_NE((*messages)[0].Text.find("applications"), std::string::npos) << (*messages)[0].Text;
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "wink.swf"});
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(record->results[0], 0);
+    EXPECT_EQ(window->StatusText(), " installed successfully.");
+    EXPECT_TRUE(fs::exists(Stored("wink.xml")));
 }
 
 TEST_F(MainFormFileTest, PortTakenGoesToTheMessageBoxAndTheWindowOpens) {
@@ -277,7 +312,7 @@ TEST_F(MainFormFileTest, PortTakenGoesToTheMessageBoxAndTheWindowOpens) {
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_EQ((*messages)[0].Icon, platform::TMsgIcon::Error);
     EXPECT_NE((*messages)[0].Text.find("bind"), std::string::npos) << (*messages)[0].Text;
-    EXPECT_FALSE(Probe(*window).FServer->Listening());
+    EXPECT_FALSE(window->EmbeddedServer().Listening());
     EXPECT_TRUE(record->handedOver.empty());
     window->show();
     EXPECT_TRUE(window->isVisible());
@@ -314,7 +349,6 @@ TEST_F(MainFormFileTest, CorruptMissingAndUnunpackableFiles) {
 TEST_F(MainFormFileTest, DroppedContentFileIsUnpackedPreviewedAndInstalled) {
     auto window = Create();
     window->show();
-    Probe(*window).FQueueMode = true;  // left from an earlier Install Checked run
     const auto drag = [&](const std::string& file, QWidget* onto, QEvent::Type type) {
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
@@ -330,15 +364,15 @@ TEST_F(MainFormFileTest, DroppedContentFileIsUnpackedPreviewedAndInstalled) {
     WriteFile(dir / "notes.txt", "x");
     EXPECT_FALSE(drag(dir / "notes.txt", window.get(), QEvent::DragEnter));
     const std::string file = Mco();
-    EXPECT_TRUE(drag(file, Probe(*window).flsPreview, QEvent::DragEnter));
-    EXPECT_TRUE(drag(file, Probe(*window).flsPreview, QEvent::Drop));
+    EXPECT_TRUE(drag(file, test::Parts(*window).flsPreview, QEvent::DragEnter));
+    EXPECT_TRUE(drag(file, test::Parts(*window).flsPreview, QEvent::Drop));
     QApplication::processEvents();
     EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "wink.swf"});
-    EXPECT_FALSE(Probe(*window).actUpgrade->isEnabled()) << "an install is under way";
+    EXPECT_FALSE(test::Parts(*window).actUpgrade->isEnabled()) << "an install is under way";
     EXPECT_FALSE(drag(file, window.get(), QEvent::DragEnter)) << "one install at a time";
     ASSERT_TRUE(WaitForResults(1));
     EXPECT_EQ(window->StatusText(), " installed successfully.");
-    EXPECT_TRUE(Probe(*window).actUpgrade->isEnabled());
+    EXPECT_TRUE(test::Parts(*window).actUpgrade->isEnabled());
     EXPECT_TRUE(fs::exists(Stored("wink.xml")));
 }
 

@@ -1,8 +1,8 @@
 // Installing catalogue items from the window, offscreen, with the real installer stand-in
 // against a real HTTP server on loopback serving cabinets made by gcab.
-#include "support/LocalHttpServer.h"
 #include "platform/MessengerContentInstaller.h"
 #include "support/AppTestSupport.h"
+#include "support/LocalHttpServer.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -82,34 +82,36 @@ class MainFormInstallTest : public ::testing::Test {
     }
 
     QModelIndex Item(int category, int item) {
-        return Probe(*window).treWinksListModel->ItemIndex(category, item);
+        return test::Parts(*window).treWinksListModel->ItemIndex(category, item);
     }
 
     // A user's click on a node (an invalid index clicks the empty space below the nodes).
     void Click(const QModelIndex& node) {
-        QWidget* viewport = Probe(*window).treWinksList->viewport();
+        QWidget* viewport = test::Parts(*window).treWinksList->viewport();
         if (node.isValid()) {
-            if (node.parent().isValid()) Probe(*window).treWinksList->expand(node.parent());
-            const QRect r = Probe(*window).treWinksList->visualRect(node);
+            if (node.parent().isValid()) test::Parts(*window).treWinksList->expand(node.parent());
+            const QRect r = test::Parts(*window).treWinksList->visualRect(node);
             QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
         } else {
-            Probe(*window).treWinksList->clearSelection();
+            test::Parts(*window).treWinksList->clearSelection();
             QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(5, viewport->height() - 3));
         }
         QApplication::processEvents();
     }
 
     void Check(const QModelIndex& item) {
-        Probe(*window).treWinksListModel->setData(item, Qt::Checked, Qt::CheckStateRole);
+        test::Parts(*window).treWinksListModel->setData(item, Qt::Checked, Qt::CheckStateRole);
     }
 
     bool ActionsEnabled() const {
-        return Probe(*window).actInstall->isEnabled() && Probe(*window).actUpgrade->isEnabled() &&
-               Probe(*window).actInstallChe->isEnabled();
+        return test::Parts(*window).actInstall->isEnabled() &&
+               test::Parts(*window).actUpgrade->isEnabled() &&
+               test::Parts(*window).actInstallChe->isEnabled();
     }
     bool ActionsDisabled() const {
-        return !Probe(*window).actInstall->isEnabled() && !Probe(*window).actUpgrade->isEnabled() &&
-               !Probe(*window).actInstallChe->isEnabled();
+        return !test::Parts(*window).actInstall->isEnabled() &&
+               !test::Parts(*window).actUpgrade->isEnabled() &&
+               !test::Parts(*window).actInstallChe->isEnabled();
     }
 
     // Runs the event loop until the actions are enabled again.
@@ -144,19 +146,19 @@ class MainFormInstallTest : public ::testing::Test {
 TEST_F(MainFormInstallTest, InstallWithNothingOrACategorySelectedAsksForAWink) {
     CreateWindow();
     for (const QModelIndex& node :
-         {QModelIndex(), Probe(*window).treWinksListModel->CategoryIndex(1)}) {
+         {QModelIndex(), test::Parts(*window).treWinksListModel->CategoryIndex(1)}) {
         if (node.isValid())
             Click(node);
         else
-            Probe(*window).treWinksList->clearSelection();
+            test::Parts(*window).treWinksList->clearSelection();
         messages->clear();
-        const bool before = Probe(*window).actUpgrade->isEnabled();
+        const bool before = test::Parts(*window).actUpgrade->isEnabled();
         window->actInstallExecute();
         ASSERT_EQ(messages->size(), 1u);
         EXPECT_EQ((*messages)[0].Text, "Please select a Wink in the list.");
         EXPECT_EQ((*messages)[0].Caption, "Zephyrine");
         EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Information);
-        EXPECT_EQ(Probe(*window).actUpgrade->isEnabled(), before)
+        EXPECT_EQ(test::Parts(*window).actUpgrade->isEnabled(), before)
             << "the action states do not change";
     }
     EXPECT_TRUE(handedOver->empty());
@@ -166,31 +168,31 @@ TEST_F(MainFormInstallTest, InstallWithNothingOrACategorySelectedAsksForAWink) {
 TEST_F(MainFormInstallTest, ClickMakesTheItemCurrentAndACategoryClearsIt) {
     CreateWindow();
     Click(Item(0, 1));
-    EXPECT_TRUE(Probe(*window).FCurrentItem ==
-                Probe(*window).treWinksListModel->ItemElement(Item(0, 1)));
-    EXPECT_TRUE(Probe(*window).actInstall->isEnabled());
+    EXPECT_TRUE(window->CurrentItem() ==
+                test::Parts(*window).treWinksListModel->ItemElement(Item(0, 1)));
+    EXPECT_TRUE(test::Parts(*window).actInstall->isEnabled());
     EXPECT_EQ(window->StatusText(), "Previewing..");
-    Click(Probe(*window).treWinksListModel->CategoryIndex(0));
-    EXPECT_TRUE(Probe(*window).FCurrentItem.IsNull());
-    EXPECT_FALSE(Probe(*window).actInstall->isEnabled());
+    Click(test::Parts(*window).treWinksListModel->CategoryIndex(0));
+    EXPECT_TRUE(window->CurrentItem().IsNull());
+    EXPECT_FALSE(test::Parts(*window).actInstall->isEnabled());
     Click(Item(1, 0));
     Click(QModelIndex());
-    EXPECT_TRUE(Probe(*window).FCurrentItem.IsNull());
-    EXPECT_FALSE(Probe(*window).actInstall->isEnabled());
+    EXPECT_TRUE(window->CurrentItem().IsNull());
+    EXPECT_FALSE(test::Parts(*window).actInstall->isEnabled());
 }
 
 TEST_F(MainFormInstallTest, SingleInstallOfFoo) {
     MakePack("foo.cab", "foo.xml");
     CreateWindow();
     Click(Item(0, 0));
-    Probe(*window).actInstall->trigger();
+    test::Parts(*window).actInstall->trigger();
     EXPECT_TRUE(ActionsDisabled()) << "the commands wait for the completion";
     ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(window->StatusText(), "Foo installed successfully.");
     EXPECT_EQ(*handedOver, std::vector<std::string>{Url("foo.cab")});
     EXPECT_EQ(test::ReadFile(Stored("foo", "foo.xml")), "content of foo.xml");
     EXPECT_TRUE(messages->empty());
-    EXPECT_FALSE(Probe(*window).FQueueMode);
+    EXPECT_FALSE(window->Installs().QueueMode());
 }
 
 TEST_F(MainFormInstallTest, QueueOfThreeInTreeOrderOneAtATime) {
@@ -202,8 +204,8 @@ TEST_F(MainFormInstallTest, QueueOfThreeInTreeOrderOneAtATime) {
     Check(Item(1, 0));
     Check(Item(0, 2));
     Check(Item(0, 0));
-    Probe(*window).actInstallChe->trigger();
-    EXPECT_EQ(Probe(*window).FInstallTotal, 3);
+    test::Parts(*window).actInstallChe->trigger();
+    EXPECT_EQ(window->Installs().InstallTotal(), 3);
     EXPECT_EQ(handedOver->size(), 1u) << "the next is handed over only after a success";
     ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(*handedOver,
@@ -224,7 +226,7 @@ TEST_F(MainFormInstallTest, FailureInTheQueueStopsItSilently) {
     Check(Item(0, 1));
     Check(Item(0, 2));
     const QString before = window->StatusText();
-    Probe(*window).actInstallChe->trigger();
+    test::Parts(*window).actInstallChe->trigger();
     ASSERT_TRUE(WaitUntilIdle());
     QTest::qWait(300);  // nothing more may come
     EXPECT_EQ(*handedOver, (std::vector<std::string>{Url("foo.cab"), Url("bar.cab")}));
@@ -236,8 +238,8 @@ TEST_F(MainFormInstallTest, FailureInTheQueueStopsItSilently) {
 TEST_F(MainFormInstallTest, InstallCheckedWithNothingChecked) {
     CreateWindow();
     Check(Item(0, 0));
-    Probe(*window).treWinksListModel->setData(Item(0, 0), Qt::Unchecked, Qt::CheckStateRole);
-    EXPECT_EQ(Probe(*window).treWinksListModel->StateIndex(Item(0, 0)), 1);
+    test::Parts(*window).treWinksListModel->setData(Item(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->StateIndex(Item(0, 0)), 1);
     window->actInstallCheExecute();
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_EQ((*messages)[0].Text, "Please select a section to install before.");
@@ -254,7 +256,7 @@ TEST_F(MainFormInstallTest, FailedHandOverShowsTheErrorAndEnablesTheCommands) {
     test::TScopedEnv unusable("XDG_DATA_HOME", app / "plain-file");
     Check(Item(0, 0));
     Check(Item(0, 1));
-    Probe(*window).actInstallChe->trigger();
+    test::Parts(*window).actInstallChe->trigger();
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_NE((*messages)[0].Text.find("The messenger content store cannot be created"),
               std::string::npos)
@@ -279,38 +281,109 @@ TEST_F(MainFormInstallTest, UnreadableItemEndsTheCommandWithTheCommandsEnabled) 
     EXPECT_TRUE(messages->empty());
     EXPECT_TRUE(ActionsEnabled());
 
-    // An item selected without a click (by keyboard after a reload) is not the current one.
+    // An item selected without a click (by keyboard after a reload) is the one installed.
     window->LoadWinksList();
-    Probe(*window).treWinksList->setCurrentIndex(Item(0, 0));
-    ASSERT_TRUE(Probe(*window).FCurrentItem.IsNull());
+    test::Parts(*window).treWinksList->setCurrentIndex(Item(0, 0));
+    ASSERT_TRUE(window->CurrentItem().IsNull());
     window->actInstallExecute();
     EXPECT_TRUE(messages->empty());
+    EXPECT_EQ(*handedOver, std::vector<std::string>{Url("foo.cab")});
+    EXPECT_TRUE(WaitUntilIdle());
+}
+
+// The tree's menu installs the item it was opened on, under its own name, whatever was clicked
+// before (here a category, which leaves no item current and Install disabled).
+TEST_F(MainFormInstallTest, InstallFromTheMenuTakesTheItemItWasOpenedOn) {
+    MakePack("bar.cab", "bar.xml");
+    CreateWindow();
+    Click(Item(0, 0));
+    Click(test::Parts(*window).treWinksListModel->CategoryIndex(0));
+    ASSERT_FALSE(test::Parts(*window).actInstall->isEnabled());
+    QTreeView* tree = test::Parts(*window).treWinksList;
+    const QRect bar = tree->visualRect(Item(0, 1));
+    const QPoint at = tree->viewport()->mapToGlobal(QPoint(bar.right() - 4, bar.center().y()));
+    QCursor::setPos(at);
+    QTest::mouseClick(window->windowHandle(), Qt::RightButton, {}, window->mapFromGlobal(at));
+    QApplication::processEvents();
+    QMenu* menu = test::Parts(*window).PopupMenu1;
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_TRUE(test::Parts(*window).actInstall->isEnabled()) << "the menu offers Bar";
+    test::Parts(*window).actInstall->trigger();
+    menu->close();
+    EXPECT_EQ(*handedOver, std::vector<std::string>{Url("bar.cab")});
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_EQ(window->StatusText(), "Bar installed successfully.");
+    EXPECT_EQ(test::ReadFile(Stored("bar", "bar.xml")), "content of bar.xml");
+}
+
+// An installer whose completion comes when the test says.
+class THeldInstaller : public platform::IMessengerContentInstaller {
+  public:
+    explicit THeldInstaller(std::shared_ptr<std::vector<std::string>> log) : log_(std::move(log)) {}
+    void InstallFromUrl(const std::string& url) override { log_->push_back(url); }
+
+  private:
+    std::shared_ptr<std::vector<std::string>> log_;
+};
+
+// While an install or a queue waits for the messenger, a click in the tree previews but never
+// enables Install, and no second install starts.
+TEST_F(MainFormInstallTest, TreeClickWhileAnInstallIsPendingLeavesTheCommandsDisabled) {
+    CreateWindow();
+    platform::IMessengerContentInstaller* held = nullptr;
+    window.reset();
+    platform::TPlatform p;
+    p.MessageBox = std::make_unique<test::TRecordingMessageBox>(messages);
+    p.CreateInstaller = [&] {
+        auto installer = std::make_unique<THeldInstaller>(handedOver);
+        held = installer.get();
+        return installer;
+    };
+    window = std::make_unique<app::TfrmMainForm>(
+        *global, std::move(p), platform::TRemoteRoots{server->Root(), server->Root()});
+    window->show();
+    Check(Item(0, 0));
+    Check(Item(0, 1));
+    test::Parts(*window).actInstallChe->trigger();
+    ASSERT_NE(held, nullptr);
+    Click(Item(0, 2));
+    EXPECT_EQ(window->StatusText(), "Previewing..");
+    EXPECT_TRUE(ActionsDisabled());
+    window->actInstallExecute();  // refused: the queue stays as it is
+    held->OnContentInstalled(0);  // Foo: Bar follows
+    Click(Item(1, 0));
+    EXPECT_TRUE(ActionsDisabled());
+    EXPECT_EQ(*handedOver, (std::vector<std::string>{Url("foo.cab"), Url("bar.cab")}));
+    held->OnContentInstalled(0);
     EXPECT_TRUE(ActionsEnabled());
-    EXPECT_TRUE(handedOver->empty());
+    EXPECT_EQ(window->StatusText(),
+              "Total 2 Winks of MSN Messenger have been installed successfully.");
 }
 
 TEST_F(MainFormInstallTest, TreeItemsCarryCheckBoxesAtStateIndexTwo) {
     CreateWindow();
     const QModelIndex foo = Item(0, 0);
-    EXPECT_TRUE(Probe(*window).treWinksListModel->flags(foo) & Qt::ItemIsUserCheckable);
-    EXPECT_FALSE(Probe(*window).treWinksListModel->flags(
-                     Probe(*window).treWinksListModel->CategoryIndex(0)) &
+    EXPECT_TRUE(test::Parts(*window).treWinksListModel->flags(foo) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(test::Parts(*window).treWinksListModel->flags(
+                     test::Parts(*window).treWinksListModel->CategoryIndex(0)) &
                  Qt::ItemIsUserCheckable);
     EXPECT_EQ(foo.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
     // A user ticks the box with the mouse.
-    const QRect r = Probe(*window).treWinksList->visualRect(foo);
+    const QRect r = test::Parts(*window).treWinksList->visualRect(foo);
     QStyleOptionViewItem option;
-    option.initFrom(Probe(*window).treWinksList);
+    option.initFrom(test::Parts(*window).treWinksList);
     option.rect = r;
     option.features |= QStyleOptionViewItem::HasCheckIndicator;
-    const QRect box = Probe(*window).treWinksList->style()->subElementRect(
-        QStyle::SE_ItemViewItemCheckIndicator, &option, Probe(*window).treWinksList);
-    QTest::mouseClick(Probe(*window).treWinksList->viewport(), Qt::LeftButton, {}, box.center());
+    const QRect box = test::Parts(*window).treWinksList->style()->subElementRect(
+        QStyle::SE_ItemViewItemCheckIndicator, &option, test::Parts(*window).treWinksList);
+    QTest::mouseClick(test::Parts(*window).treWinksList->viewport(), Qt::LeftButton, {},
+                      box.center());
     QApplication::processEvents();
-    EXPECT_EQ(Probe(*window).treWinksListModel->StateIndex(foo), 2);
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->StateIndex(foo), 2);
     EXPECT_EQ(foo.data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    EXPECT_FALSE(Probe(*window).btnInstallChe->isVisible());
-    EXPECT_TRUE(Probe(*window).PopupMenu1->actions().contains(Probe(*window).actInstallChe));
+    EXPECT_FALSE(test::Parts(*window).btnInstallChe->isVisible());
+    EXPECT_TRUE(
+        test::Parts(*window).PopupMenu1->actions().contains(test::Parts(*window).actInstallChe));
 }
 
 }  // namespace

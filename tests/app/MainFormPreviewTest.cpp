@@ -1,9 +1,9 @@
 // The window's preview pane, the right-button rule, the resize focus, the skin, Close, Support
 // and the about box, offscreen, with the real player and a local content server.
-#include "support/LocalHttpServer.h"
+#include "app/uAbout.h"
 #include "platform/ShockwaveFlash.h"
 #include "support/AppTestSupport.h"
-#include "app/uAbout.h"
+#include "support/LocalHttpServer.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -77,13 +77,13 @@ class MainFormPreviewTest : public ::testing::Test {
     }
 
     TShockwaveFlash* Flash() {
-        return static_cast<TShockwaveFlash*>(Probe(*window).flsPreviewControl);
+        return static_cast<TShockwaveFlash*>(test::Parts(*window).flsPreviewControl);
     }
 
     void Click(int item) {
-        const QRect r = Probe(*window).treWinksList->visualRect(
-            Probe(*window).treWinksListModel->ItemIndex(0, item));
-        QTest::mouseClick(Probe(*window).treWinksList->viewport(), Qt::LeftButton, {},
+        const QRect r = test::Parts(*window).treWinksList->visualRect(
+            test::Parts(*window).treWinksListModel->ItemIndex(0, item));
+        QTest::mouseClick(test::Parts(*window).treWinksList->viewport(), Qt::LeftButton, {},
                           QPoint(r.right() - 4, r.center().y()));
         QApplication::processEvents();
     }
@@ -127,16 +127,16 @@ TEST_F(MainFormPreviewTest, EmptySwfUrlPlaysTheBaseAndAMissingOneRaises) {
     EXPECT_TRUE(messages->empty());
 
     window->SetStatusText("before");
-    Probe(*window).actInstall->setEnabled(false);
+    test::Parts(*window).actInstall->setEnabled(false);
     Click(2);
     ASSERT_EQ(messages->size(), 1u);
     EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Error);
     EXPECT_EQ((*messages)[0].Text, "A null value cannot be taken as text");
     EXPECT_EQ(window->StatusText(), "Previewing..");
-    EXPECT_TRUE(Probe(*window).FCurrentItem ==
-                Probe(*window).treWinksListModel->ItemElement(
-                    Probe(*window).treWinksListModel->ItemIndex(0, 2)));
-    EXPECT_FALSE(Probe(*window).actInstall->isEnabled()) << "the handler ended at the error";
+    EXPECT_TRUE(window->CurrentItem() ==
+                test::Parts(*window).treWinksListModel->ItemElement(
+                    test::Parts(*window).treWinksListModel->ItemIndex(0, 2)));
+    EXPECT_FALSE(test::Parts(*window).actInstall->isEnabled()) << "the handler ended at the error";
     EXPECT_EQ(Flash()->Movie(), global->PreviewBaseUrl) << "the player was not given a movie";
 }
 
@@ -149,12 +149,12 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     while (frames.isEmpty() && t.elapsed() < kFirstFrameTimeoutMs)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 
-    const QPoint centre =
-        Probe(*window).flsPreview->mapToGlobal(Probe(*window).flsPreview->rect().center());
+    const QPoint centre = test::Parts(*window).flsPreview->mapToGlobal(
+        test::Parts(*window).flsPreview->rect().center());
     QCursor::setPos(centre);
     QWidget* inside = QApplication::widgetAt(centre);
     ASSERT_NE(inside, nullptr);
-    ASSERT_TRUE(Probe(*window).flsPreview->isAncestorOf(inside)) << "the player's own widget";
+    ASSERT_TRUE(test::Parts(*window).flsPreview->isAncestorOf(inside)) << "the player's own widget";
     // Presses as the window system delivers them, through the window.
     QWindow* screen = window->windowHandle();
     const QPoint atPane = window->mapFromGlobal(centre);
@@ -167,7 +167,7 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     QApplication::processEvents();
     EXPECT_EQ(recorder.presses, 1) << "other presses pass";
 
-    QWidget* tree = Probe(*window).treWinksList->viewport();
+    QWidget* tree = test::Parts(*window).treWinksList->viewport();
     const QPoint inTree = tree->mapToGlobal(QPoint(20, tree->height() - 10));
     QCursor::setPos(inTree);
     TPressRecorder treeRecorder(tree);
@@ -175,8 +175,8 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     QApplication::processEvents();
     EXPECT_EQ(treeRecorder.presses, 1);
     EXPECT_EQ(treeRecorder.menus, 1);
-    EXPECT_TRUE(Probe(*window).PopupMenu1->isVisible());
-    Probe(*window).PopupMenu1->close();
+    EXPECT_TRUE(test::Parts(*window).PopupMenu1->isVisible());
+    test::Parts(*window).PopupMenu1->close();
 }
 
 TEST_F(MainFormPreviewTest, EveryResizeGivesThePreviewTheFocus) {
@@ -184,12 +184,12 @@ TEST_F(MainFormPreviewTest, EveryResizeGivesThePreviewTheFocus) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     for (const QSize size : {QSize(700, 420), QSize(640, 400)}) {
-        Probe(*window).treWinksList->setFocus();
+        test::Parts(*window).treWinksList->setFocus();
         QApplication::processEvents();
-        ASSERT_TRUE(Probe(*window).treWinksList->hasFocus());
+        ASSERT_TRUE(test::Parts(*window).treWinksList->hasFocus());
         window->resize(size);
         QApplication::processEvents();
-        EXPECT_TRUE(Probe(*window).flsPreview->hasFocus());
+        EXPECT_TRUE(test::Parts(*window).flsPreview->hasFocus());
     }
 }
 
@@ -202,15 +202,16 @@ TEST_F(MainFormPreviewTest, SkinFileBecomesTheStyleSheetWhenItExists) {
     test::WriteFile(app / "Skins/MacOS.sui", sheet);
     CreateWindow();
     EXPECT_EQ(window->styleSheet().toStdString(), sheet);
-    EXPECT_EQ(Probe(*window).btnClose->palette().color(QPalette::ButtonText), QColor(1, 2, 3));
+    EXPECT_EQ(test::Parts(*window).btnClose->palette().color(QPalette::ButtonText),
+              QColor(1, 2, 3));
 }
 
 TEST_F(MainFormPreviewTest, CloseSupportAndTheAboutBox) {
     CreateWindow();
-    Probe(*window).btnSupport->click();
+    test::Parts(*window).btnSupport->click();
     EXPECT_EQ(*opened, std::vector<std::string>{app::kSupportPage});
 
-    Probe(*window).btnAbout->click();
+    test::Parts(*window).btnAbout->click();
     auto* about = qobject_cast<app::TFrmAbout*>(QApplication::activeModalWidget());
     ASSERT_NE(about, nullptr) << "the about box is modal";
     EXPECT_EQ(about->windowTitle(), "About Zephyrine ");
@@ -222,7 +223,7 @@ TEST_F(MainFormPreviewTest, CloseSupportAndTheAboutBox) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(released.isNull()) << "released when it closes";
 
-    Probe(*window).btnClose->click();
+    test::Parts(*window).btnClose->click();
     QApplication::processEvents();
     EXPECT_FALSE(window->isVisible());
 }

@@ -1,16 +1,15 @@
 // The window's Upgrade, offscreen, against real servers on loopback: python3 -m http.server for
 // the ordinary answers, the scripted server for faults (truncated, reset, silent, ...). Whatever
 // goes wrong, WinksList.dat and Config.ini stay byte for byte as they were.
-#include "support/ScriptedServer.h"
-#include "support/LocalHttpServer.h"
-#include "support/AppTestSupport.h"
 #include "WholeProgram.h"
+#include "support/AppTestSupport.h"
+#include "support/LocalHttpServer.h"
+#include "support/ScriptedServer.h"
 
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
-
 
 #include <chrono>
 #include <functional>
@@ -76,8 +75,10 @@ class MainFormUpgradeTest : public ::testing::Test {
         return statuses;
     }
     bool ActionsEnabled() const {
-        return Probe(*window).actUpgrade->isEnabled() && Probe(*window).actInstall->isEnabled() &&
-               Probe(*window).actInstallChe->isEnabled() && Probe(*window).btnUpgrade->isEnabled();
+        return test::Parts(*window).actUpgrade->isEnabled() &&
+               test::Parts(*window).actInstall->isEnabled() &&
+               test::Parts(*window).actInstallChe->isEnabled() &&
+               test::Parts(*window).btnUpgrade->isEnabled();
     }
     // Nothing replaced, nothing claimed, nothing left behind.
     void ExpectNothingChanged(const std::string& dat = kOld) {
@@ -87,7 +88,7 @@ class MainFormUpgradeTest : public ::testing::Test {
         EXPECT_TRUE(messages->empty()) << messages->front().Text;
         EXPECT_EQ(window->StatusText().toStdString(), kUnsuccessful);
         EXPECT_TRUE(ActionsEnabled());
-        EXPECT_FALSE(Probe(*window).prgUpgrade->isVisible());
+        EXPECT_FALSE(test::Parts(*window).prgUpgrade->isVisible());
     }
 
     test::TTempDir app;
@@ -105,7 +106,7 @@ TEST_F(MainFormUpgradeTest, MoreItemsOnTheServerReplaceTheCatalogueAndReloadTheT
     WriteFile(site / "download/newnmpwinkslist.dat", kNew);
     mediatest::TLocalHttpServer server(site.Path());
     Create(server.Root());
-    ASSERT_EQ(Probe(*window).FItemCount, 37);
+    ASSERT_EQ(window->ItemCount(), 37);
 
     EXPECT_EQ(Upgrade(), (std::vector<std::string>{kPleaseWait, kConnected, kDownloading,
                                                    "40 Winks of MSN Messenger in the list."}));
@@ -118,10 +119,36 @@ TEST_F(MainFormUpgradeTest, MoreItemsOnTheServerReplaceTheCatalogueAndReloadTheT
     EXPECT_EQ(ReadFile(app / "winkscount.ini"), "[Config]\r\nCurrentWinks=40\r\n");
     EXPECT_EQ(ReadFile(app / "Config.ini"),
               "; kept as it is\r\n[Config]\r\nCurrentWinks=40\r\nSkinFile=Aqua.sui\r\n");
-    EXPECT_EQ(Probe(*window).FItemCount, 40);
-    EXPECT_EQ(Probe(*window).treWinksListModel->ItemCount(1), 20);
+    EXPECT_EQ(window->ItemCount(), 40);
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->ItemCount(1), 20);
     EXPECT_TRUE(ActionsEnabled());
-    EXPECT_FALSE(Probe(*window).prgUpgrade->isVisible());
+    EXPECT_FALSE(test::Parts(*window).prgUpgrade->isVisible());
+}
+
+// Config.ini cannot be saved once WinksList.dat was replaced: the tree shows the catalogue on
+// disk, and the texts say the list was updated and the setting was not saved; no failure text
+// follows the success box.
+TEST_F(MainFormUpgradeTest, UnsavableSettingsAfterAReplacementStillReloadTheTree) {
+    TScriptedServer server({kCount40, Reply(Ok(kNew))});
+    Create(server.Url(""));
+    fs::remove(app / "Config.ini");
+    WriteFile(app / "Config.ini/keep", "a folder where the file would be");
+    const std::vector<std::string> shown = Upgrade();
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_EQ(messages->front().Text,
+              "Total 3 new Winks have been downloaded successfully from server.");
+    EXPECT_EQ(ReadFile(app / "WinksList.dat"), kNew);
+    EXPECT_EQ(window->ItemCount(), 40);
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->ItemCount(1), 20);
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), kUnsuccessful), 0);
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown[shown.size() - 2], "40 Winks of MSN Messenger in the list.");
+    EXPECT_EQ(
+        shown.back().rfind(
+            "The Winks list was updated, but the settings could not be saved: Cannot write ", 0),
+        0u)
+        << shown.back();
+    EXPECT_TRUE(ActionsEnabled());
 }
 
 TEST_F(MainFormUpgradeTest, AsManyOrFewerItemsAreNoNewsAndNoSecondRequest) {
@@ -172,7 +199,7 @@ TEST_F(MainFormUpgradeTest, FaultsOfTheCatalogueDownloadLeaveBothFilesAsTheyWere
         SCOPED_TRACE(f.fault);
         TScriptedServer server({kCount40, f.list});
         Create(server.Url(""));
-        Probe(*window).nmpWinksList->IdleLimit = 300;
+        window->Upgrade().ListClient().IdleLimit = 300;
         const std::vector<std::string> shown = Upgrade();
         ASSERT_GE(shown.size(), 2u);
         EXPECT_EQ(shown[shown.size() - 2], kDownloading);
@@ -180,7 +207,7 @@ TEST_F(MainFormUpgradeTest, FaultsOfTheCatalogueDownloadLeaveBothFilesAsTheyWere
         EXPECT_EQ(server.Received()[1].rfind("GET /download/newnmpwinkslist.dat HTTP/1.0\r\n", 0),
                   0u);
         ExpectNothingChanged();
-        EXPECT_EQ(Probe(*window).FItemCount, 37);
+        EXPECT_EQ(window->ItemCount(), 37);
     }
 }
 
@@ -231,8 +258,8 @@ TEST_F(MainFormUpgradeTest, ProgressBarFollowsTheBytesOfTheCatalogue) {
     TScriptedServer server({kCount40, list});
     Create(server.Url(""));
     std::vector<int> values;  // while the bar is shown
-    QObject::connect(Probe(*window).prgUpgrade, &QProgressBar::valueChanged, [&](int value) {
-        if (Probe(*window).prgUpgrade->isVisible()) values.push_back(value);
+    QObject::connect(test::Parts(*window).prgUpgrade, &QProgressBar::valueChanged, [&](int value) {
+        if (test::Parts(*window).prgUpgrade->isVisible()) values.push_back(value);
     });
     EXPECT_EQ(Upgrade().back(), "40 Winks of MSN Messenger in the list.");
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
@@ -240,7 +267,7 @@ TEST_F(MainFormUpgradeTest, ProgressBarFollowsTheBytesOfTheCatalogue) {
               4);
     ASSERT_FALSE(values.empty());
     EXPECT_EQ(values.back(), 1000);
-    EXPECT_FALSE(Probe(*window).prgUpgrade->isVisible());
+    EXPECT_FALSE(test::Parts(*window).prgUpgrade->isVisible());
 }
 
 // Escape, or a close, while the catalogue trickles in: the request ends at once, nothing is
@@ -252,25 +279,25 @@ TEST_F(MainFormUpgradeTest, EscapeOrCloseDuringTheDownloadAbortIt) {
         TScriptedServer server(
             {kCount40, {ReadRequest(), Send(Ok(kNew, false).substr(0, 99)), Silent()}});
         Create(server.Url(""));
-        Probe(*window).nmpWinksList->IdleLimit = 20000;
+        window->Upgrade().ListClient().IdleLimit = 20000;
         bool acted = false, busyBar = false;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (acted || Probe(*window).nmpWinksList->BytesReceived() == 0) return;
+            if (acted || window->Upgrade().ListClient().BytesReceived() == 0) return;
             acted = true;
-            busyBar =
-                Probe(*window).prgUpgrade->isVisible() && Probe(*window).prgUpgrade->maximum() == 0;
+            busyBar = test::Parts(*window).prgUpgrade->isVisible() &&
+                      test::Parts(*window).prgUpgrade->maximum() == 0;
             window->actUpgradeExecute();
             window->OpenDroppedFile(app / "x.mco");
-            Probe(*window).treWinksList->setCurrentIndex(
-                Probe(*window).treWinksListModel->ItemIndex(0, 0));
+            test::Parts(*window).treWinksList->setCurrentIndex(
+                test::Parts(*window).treWinksListModel->ItemIndex(0, 0));
             window->treWinksListClick();
-            EXPECT_FALSE(Probe(*window).actInstall->isEnabled());
+            EXPECT_FALSE(test::Parts(*window).actInstall->isEnabled());
             if (close) {
                 EXPECT_FALSE(window->close());
                 EXPECT_TRUE(window->isVisible());
             } else {
-                QTest::keyClick(Probe(*window).treWinksList, Qt::Key_Escape);
+                QTest::keyClick(test::Parts(*window).treWinksList, Qt::Key_Escape);
             }
         });
         poll.start(5);

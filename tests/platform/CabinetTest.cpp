@@ -10,9 +10,20 @@ using zephyrine::test::TTempDir;
 using zephyrine::test::WriteFile;
 
 TEST(Cabinet, UnpackCommand) {
-    EXPECT_EQ(
-        UnpackCommand("/usr/bin/cabextract", "/tmp/w/", "/a b/x.cab"),
-        (std::vector<std::string>{"/usr/bin/cabextract", "-q", "-d", "/tmp/w/", "/a b/x.cab"}));
+    EXPECT_EQ(UnpackCommand("/usr/bin/cabextract", "/tmp/w/", "/a b/x.cab"),
+              (std::vector<std::string>{"/usr/bin/cabextract", "-q", "-d", "/tmp/w/", "--",
+                                        "/a b/x.cab"}));
+}
+
+// A content file in the current folder whose name reads like an option is still the file.
+TEST(Cabinet, UnpackCommandTakesAFileNamedLikeAnOption) {
+    TTempDir dir;
+    ASSERT_TRUE(MakeCabinet(dir / "-x.mco", {{"wink.swf", "FWS"}}));
+    std::vector<std::string> command =
+        UnpackCommand(zephyrine::base::FindProgram(kCabinetTool), "work", "-x.mco");
+    ASSERT_FALSE(command[0].empty());
+    EXPECT_EQ(zephyrine::mediatest::Run(command, dir.Path().string()), 0);
+    EXPECT_EQ(ReadFile(dir / "work/wink.swf"), "FWS");
 }
 
 TEST(Cabinet, FileNamesAsStoredAndUnreadableCabinets) {

@@ -2,19 +2,25 @@
 // the Qt application object (offscreen) and a main window over a folder of the test's own.
 #pragma once
 
-#include "support/TestFiles.h"
-#include "support/MainFormProbe.h"
-#include "platform/Platform.h"
 #include "app/WinksGlobal.h"
 #include "app/uMainForm.h"
+#include "platform/Platform.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeView>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -67,7 +73,7 @@ inline QApplication& EnsureApp() {
     static QApplication* app = [] {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         auto* a = new QApplication(argc, argv);  // lives until the process ends
-        QApplication::setApplicationDisplayName("Zephyrine");
+        QApplication::setApplicationName("Zephyrine");
         return a;
     }();
     return *app;
@@ -95,6 +101,68 @@ struct TWindowFixture {
     std::shared_ptr<std::vector<TShownMessage>> messages =
         std::make_shared<std::vector<TShownMessage>>();
 };
+
+// A child of the window by its object name, as any Qt client finds it; throws when missing.
+template <typename T>
+T* Child(const QObject& window, const char* name) {
+    T* child = window.findChild<T*>(QString::fromUtf8(name));
+    if (child == nullptr) throw std::logic_error(std::string("no child named ") + name);
+    return child;
+}
+
+// The window's widgets, actions and tree model, by their object names.
+struct TWindowParts {
+    explicit TWindowParts(const QObject& w)
+        : staOptState(Child<QStatusBar>(w, "staOptState")),
+          staOptStatePanel(Child<QLabel>(w, "staOptStatePanel")),
+          prgUpgrade(Child<QProgressBar>(w, "prgUpgrade")),
+          Panel1(Child<QWidget>(w, "Panel1")),
+          treWinksList(Child<QTreeView>(w, "treWinksList")),
+          treWinksListModel(Child<app::TWinksTreeModel>(w, "treWinksListModel")),
+          Panel2(Child<QWidget>(w, "Panel2")),
+          flsPreview(Child<QWidget>(w, "flsPreview")),
+          flsPreviewControl(dynamic_cast<platform::TFlashControl*>(flsPreview)),
+          Panel3(Child<QWidget>(w, "Panel3")),
+          btnInstall(Child<QPushButton>(w, "btnInstall")),
+          btnUpgrade(Child<QPushButton>(w, "btnUpgrade")),
+          btnAbout(Child<QPushButton>(w, "btnAbout")),
+          btnSupport(Child<QPushButton>(w, "btnSupport")),
+          btnClose(Child<QPushButton>(w, "btnClose")),
+          btnInstallChe(Child<QPushButton>(w, "btnInstallChe")),
+          PopupMenu1(Child<QMenu>(w, "PopupMenu1")),
+          actInstall(Child<QAction>(w, "actInstall")),
+          actInstallChe(Child<QAction>(w, "actInstallChe")),
+          actUpgrade(Child<QAction>(w, "actUpgrade")),
+          actHelp(Child<QAction>(w, "actHelp")),
+          actAbout(Child<QAction>(w, "actAbout")) {}
+
+    QStatusBar* staOptState;
+    QLabel* staOptStatePanel;
+    QProgressBar* prgUpgrade;
+    QWidget* Panel1;
+    QTreeView* treWinksList;
+    app::TWinksTreeModel* treWinksListModel;
+    QWidget* Panel2;
+    QWidget* flsPreview;
+    platform::TFlashControl* flsPreviewControl;  // null with the placeholder
+    QWidget* Panel3;
+    QPushButton* btnInstall;
+    QPushButton* btnUpgrade;
+    QPushButton* btnAbout;
+    QPushButton* btnSupport;
+    QPushButton* btnClose;
+    QPushButton* btnInstallChe;
+    QMenu* PopupMenu1;
+    QAction* actInstall;
+    QAction* actInstallChe;
+    QAction* actUpgrade;
+    QAction* actHelp;
+    QAction* actAbout;
+};
+
+inline TWindowParts Parts(const QObject& window) {
+    return TWindowParts(window);
+}
 
 // A catalogue with the given categories, each a list of item names.
 inline std::string Catalogue(const std::vector<std::pair<std::string, int>>& categories) {
