@@ -80,6 +80,50 @@ bool SameUrl(const QString& a, const QString& b) {
            QUrl(b).adjusted(QUrl::NormalizePathSegments);
 }
 
+QString NotSwfMessage(const QString& movie) {
+    return QString("%1 is not a SWF movie.").arg(movie);
+}
+
+// permitted: canonical folders, each ending in "/".
+bool IsPermitted(const QStringList& permitted, const QString& canonical) {
+    for (const QString& folder : permitted)
+        if (canonical.startsWith(folder)) return true;
+    return false;
+}
+
+// What keeps the page from reading a local file: a status as HTTP would give it (0: nothing)
+// and the text the user is told when the file is the movie.
+struct TLocalFileCheck {
+    int status = 0;
+    QString statusText, message;
+};
+
+TLocalFileCheck CheckLocalFile(const QString& path, const QStringList& permitted) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {404, "Not Found", QString("The movie file %1 does not exist.").arg(path)};
+    if (!IsPermitted(permitted, info.canonicalFilePath()) || !info.isFile())
+        return {403, "Forbidden", QString("The preview may not read %1.").arg(path)};
+    if (info.size() > kMaxFetchBytes)
+        return {413, "Too Large", QString("The movie file %1 is too large to play.").arg(path)};
+    return {};
+}
+
+QString UnreadableMessage(const QString& path, const QString& why) {
+    return QString("The movie file %1 cannot be read: %2").arg(path, why);
+}
+
+// Why a local movie cannot be played, empty when it can. Checked before the movie is handed to
+// the player, so that what the user is told never depends on which side notices first.
+QString LocalMovieProblem(const QString& path, const QStringList& permitted) {
+    const TLocalFileCheck check = CheckLocalFile(path, permitted);
+    if (check.status != 0) return check.message;
+    QFile file(QFileInfo(path).canonicalFilePath());
+    if (!file.open(QIODevice::ReadOnly)) return UnreadableMessage(path, file.errorString());
+    if (!IsSwf(file.read(3))) return NotSwfMessage(path);
+    return {};
+}
+
 }  // namespace
 
 class TFlashSchemeHandler : public QWebEngineUrlSchemeHandler {
@@ -154,37 +198,20 @@ class TFlashSchemeHandler : public QWebEngineUrlSchemeHandler {
         }
     }
 
-    bool IsPermitted(const QString& canonical) const {
-        for (const QString& folder : Permitted)
-            if (canonical.startsWith(folder)) return true;
-        return false;
-    }
-
     void FetchFile(QWebEngineUrlRequestJob* job, const QString& target, const QString& path) {
-        const QFileInfo info(path);
-        if (!info.exists()) {
-            ReplyError(job, 404, "Not Found", path + " does not exist");
-            Problem(target, QString("The movie file %1 does not exist.").arg(path));
+        const TLocalFileCheck check = CheckLocalFile(path, Permitted);
+        if (check.status != 0) {
+            ReplyError(job, check.status, check.statusText, check.message);
+            Problem(target, check.message);
             return;
         }
-        if (!IsPermitted(info.canonicalFilePath()) || !info.isFile()) {
-            ReplyError(job, 403, "Forbidden", path + " is not readable here");
-            Problem(target, QString("The preview may not read %1.").arg(path));
-            return;
-        }
-        if (info.size() > kMaxFetchBytes) {
-            ReplyError(job, 413, "Too Large", path + " is too large");
-            Problem(target, QString("The movie file %1 is too large to play.").arg(path));
-            return;
-        }
-        auto* file = new QFile(info.canonicalFilePath(), job);
+        auto* file = new QFile(QFileInfo(path).canonicalFilePath(), job);
         if (!file->open(QIODevice::ReadOnly)) {
             ReplyError(job, 403, "Forbidden", file->errorString());
-            Problem(target,
-                    QString("The movie file %1 cannot be read: %2").arg(path, file->errorString()));
+            Problem(target, UnreadableMessage(path, file->errorString()));
             return;
         }
-        if (!IsSwf(file->peek(3))) Problem(target, QString("%1 is not a SWF movie.").arg(path));
+        if (!IsSwf(file->peek(3))) Problem(target, NotSwfMessage(path));
         job->reply(MimeForFile(path).toUtf8(), file);
     }
 
@@ -226,8 +253,7 @@ class TFlashSchemeHandler : public QWebEngineUrlSchemeHandler {
                 return;
             }
             const QByteArray body = reply->readAll();
-            if (!IsSwf(body.left(3)))
-                Problem(target, QString("%1 is not a SWF movie.").arg(target));
+            if (!IsSwf(body.left(3))) Problem(target, NotSwfMessage(target));
             QString mime = reply->header(QNetworkRequest::ContentTypeHeader).toString();
             if (mime.isEmpty()) mime = "application/octet-stream";
             ReplyBytes(guard, body, mime);
@@ -330,16 +356,25 @@ std::string TShockwaveFlash::PlayerFolder() const {
 void TShockwaveFlash::Play() {
     const QString url = MovieUrlFor(movie_);
     QStringList permitted = permittedFolders_;
+    QString problem;
     if (url.startsWith("file:")) {
-        const QString folder = QFileInfo(QUrl(url).toLocalFile()).absolutePath();
-        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        const QString path = QUrl(url).toLocalFile();
+        const QString canonical = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
         if (!canonical.isEmpty()) permitted << WithSlash(canonical);
+        problem = LocalMovieProblem(path, permitted);
     }
     EnsureView();
     movieUrl_ = url;
     ++serial_;
     handler_->MovieUrl = url;
     handler_->Permitted = permitted;
+    if (!problem.isEmpty()) {
+        // The player is given nothing: the pane is emptied and only this failure is reported.
+        pending_ = false;
+        if (pageReady_) page_->runJavaScript(QString("zephyrineBridge.clear()"));
+        ReportFailure(serial_, problem);
+        return;
+    }
     pending_ = true;
     if (pageReady_) StartPending();
 }

@@ -66,34 +66,44 @@
         });
     window.fetch = xhrFetch;
 
+    // The player element of the movie shown; each load is stamped on it (zSerial), and a
+    // player whose last load did not complete is never reused, so no late event of an earlier
+    // movie can be taken for the current one.
     let player = null;
-    let serial = 0;
-    let panicked = false;
 
     const watchForPanic = (element) => {
         const root = element.shadowRoot;
         if (!root) return;
+        let panicked = false;
         new MutationObserver(() => {
-            if (panicked) return;
+            if (panicked || element !== player) return;
             const panic = root.querySelector("#panic");
             if (!panic) return;
-            panicked = true;
+            panicked = element.zPanicked = true;
             const body = root.querySelector("#panic-body");
-            emit("panic", { serial, message: (body ? body.textContent : panic.textContent).trim() });
+            emit("panic", {
+                serial: element.zSerial,
+                message: (body ? body.textContent : panic.textContent).trim(),
+            });
         }).observe(root, { childList: true, subtree: true });
     };
 
-    const newPlayer = () => {
+    const removePlayer = () => {
         if (player) player.remove();
-        panicked = false;
-        player = window.RufflePlayer.newest().createPlayer();
-        const mine = player;
+        player = null;
+    };
+
+    const newPlayer = () => {
+        removePlayer();
+        const mine = window.RufflePlayer.newest().createPlayer();
+        player = mine;
         mine.addEventListener("loadedmetadata", () => {
             const m = mine.metadata || {};
-            emit("metadata", { serial, width: m.width, height: m.height, frameRate: m.frameRate });
+            emit("metadata", { serial: mine.zSerial, width: m.width, height: m.height, frameRate: m.frameRate });
         });
         mine.addEventListener("loadeddata", () => {
-            const loaded = serial;
+            const loaded = mine.zSerial;
+            mine.zLoaded = true;
             // Two animation frames: the first frame has then been drawn and composited.
             requestAnimationFrame(() => requestAnimationFrame(() => emit("frame", { serial: loaded })));
         });
@@ -114,12 +124,17 @@
             emit("ready");
         },
         play(request) {
-            serial = request.serial;
-            if (!player || panicked) newPlayer();
-            player
-                .ruffle()
+            if (!player || player.zPanicked || !player.zLoaded) newPlayer();
+            const mine = player;
+            mine.zSerial = request.serial;
+            mine.zLoaded = false;
+            mine.ruffle()
                 .load(Object.assign({ url: request.url }, request.options))
                 .catch((e) => emit("error", { serial: request.serial, message: String(e) }));
+        },
+        // A movie the program refused: the pane shows nothing.
+        clear() {
+            removePlayer();
         },
     };
 })();
