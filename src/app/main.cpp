@@ -35,12 +35,14 @@ void Trace(const std::string& kind, const std::string& text) {
     std::fflush(stderr);
 }
 
-platform::TPlatform CreatePlatform() {
+platform::TPlatform CreatePlatform(bool withFile) {
     platform::TPlatform p;
     p.MessageBox = platform::CreateMessageBox();
     p.Shell = std::make_unique<platform::TDesktopShell>();
-    p.CreateFlash = [](QWidget* parent) {
+    p.CreateFlash = [withFile](QWidget* parent) {
         auto* flash = new platform::TLazyFlash(parent, platform::TFlashSettings{});
+        // The player starts while a content file unpacks, else once the window is up.
+        withFile ? flash->WarmUp() : flash->WarmUpWhenShown();
         if (Tracing()) {
             QObject::connect(flash, &platform::TLazyFlash::FirstFrameDrawn, flash,
                              [flash] { Trace("FirstFrame", flash->Movie()); });
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    app::TfrmMainForm window(Global, CreatePlatform(), roots, fileArgument);  // 5
+    app::TfrmMainForm window(Global, CreatePlatform(!fileArgument.empty()), roots,
+                             fileArgument);  // 5
     if (Tracing()) {
         // Entries are delivered through the event loop, so none is missed by assigning it now.
         window.EmbeddedServer().OnLogEntry =

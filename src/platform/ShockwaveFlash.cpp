@@ -305,6 +305,11 @@ void TShockwaveFlash::PrepareProcess() {
     };
     add("--disable-gpu", "--disable-gpu");
     add("--js-flags=--wasm-lazy-compilation", "--js-flags");
+    // Without a GPU the compositor needs no process of its own.
+    add("--in-process-gpu", "--in-process-gpu");
+    // Unsandboxed, the renderer is started straight away: the start of the engine then does not
+    // wait on the UI thread for a zygote process to come up (about as long as the rest of it).
+    if (!qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) add("--no-zygote", "zygote");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     if (QCoreApplication::instance() == nullptr)
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -376,7 +381,19 @@ void TShockwaveFlash::Play() {
         return;
     }
     pending_ = true;
-    if (pageReady_) StartPending();
+    if (pageReady_ || !pageFailure_.isEmpty()) StartPending();
+}
+
+void TShockwaveFlash::WarmUp() {
+    if (warming_ || serial_ != 0) return;
+    warming_ = true;
+    EnsureView();
+    if (pageReady_) StartWarmUp();
+}
+
+void TShockwaveFlash::StartWarmUp() {
+    if (serial_ == 0)
+        page_->runJavaScript(QString("zephyrineBridge.warmUp(%1)").arg(OptionsJson()));
 }
 
 void TShockwaveFlash::EnsureView() {
@@ -401,7 +418,7 @@ void TShockwaveFlash::EnsureView() {
     s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     view_->setPage(page_);
     connect(page_, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        if (!ok) ReportFailure(serial_, "The preview page could not be loaded.");
+        if (!ok) PageFailed("The preview page could not be loaded.");
     });
     layout()->addWidget(view_);
     setFocusProxy(view_);
@@ -440,9 +457,20 @@ QString TShockwaveFlash::OptionsJson() const {
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+// The page cannot play anything: the movie handed over (now or later) fails with this text.
+void TShockwaveFlash::PageFailed(const QString& message) {
+    pageFailure_ = message;
+    if (serial_ != 0) ReportFailure(serial_, message);
+    if (warming_) emit WarmedUp();
+}
+
 void TShockwaveFlash::StartPending() {
     if (!pending_ || !page_) return;
     pending_ = false;
+    if (!pageFailure_.isEmpty()) {
+        ReportFailure(serial_, pageFailure_);
+        return;
+    }
     QJsonObject request{{"serial", static_cast<qint64>(serial_)}, {"url", movieUrl_}};
     const QString call =
         QString("zephyrineBridge.play(Object.assign(%1, {options: %2}))")
@@ -457,16 +485,19 @@ void TShockwaveFlash::OnBridgeEvent(const QString& json) {
     const auto serial = static_cast<std::uint64_t>(e.value("serial").toInteger());
     if (event == "ready") {
         pageReady_ = true;
+        if (warming_) StartWarmUp();
         StartPending();
+    } else if (event == "warm") {
+        emit WarmedUp();
     } else if (event == "missing") {
-        ReportFailure(serial_, QString("The Flash player is missing from %1 (%2).")
-                                   .arg(playerFolder_, e.value("message").toString()));
+        PageFailed(QString("The Flash player is missing from %1 (%2).")
+                       .arg(playerFolder_, e.value("message").toString()));
     } else if (event == "panic" || event == "error") {
-        if (serial == serial_)
+        if (serial != 0 && serial == serial_)  // 0: the warm-up's blank movie
             ReportFailure(serial, QString("The Flash player could not play %1: %2")
                                       .arg(movieUrl_, e.value("message").toString()));
     } else if (event == "frame") {
-        if (serial == serial_) emit FirstFrameDrawn();
+        if (serial != 0 && serial == serial_) emit FirstFrameDrawn();
     }
 }
 

@@ -80,6 +80,7 @@
             const panic = root.querySelector("#panic");
             if (!panic) return;
             panicked = element.zPanicked = true;
+            if (element.zSettled) element.zSettled();
             const body = root.querySelector("#panic-body");
             emit("panic", {
                 serial: element.zSerial,
@@ -87,6 +88,14 @@
             });
         }).observe(root, { childList: true, subtree: true });
     };
+
+    // The smallest movie: one frame on a white stage of one pixel. Played at warm-up, it has the
+    // player compiled and started before the first real movie comes.
+    const blankMovie = new Uint8Array([
+        70, 87, 83, 10, 25, 0, 0, 0, 48, 10, 0, 160, 0, 12, 1, 0, 67, 2, 255, 255, 255, 64, 0, 0, 0,
+    ]);
+    // Requests run in order, after the warm-up's movie has loaded or failed.
+    let queue = Promise.resolve();
 
     const removePlayer = () => {
         if (player) player.remove();
@@ -104,6 +113,7 @@
         mine.addEventListener("loadeddata", () => {
             const loaded = mine.zSerial;
             mine.zLoaded = true;
+            if (mine.zSettled) mine.zSettled();
             // Two animation frames: the first frame has then been drawn and composited.
             requestAnimationFrame(() => requestAnimationFrame(() => emit("frame", { serial: loaded })));
         });
@@ -123,18 +133,33 @@
             });
             emit("ready");
         },
-        play(request) {
-            if (!player || player.zPanicked || !player.zLoaded) newPlayer();
+        // Serial 0 stands for the warm-up; the program's movies count from 1.
+        warmUp(options) {
+            if (player) return;
+            newPlayer();
             const mine = player;
-            mine.zSerial = request.serial;
-            mine.zLoaded = false;
-            mine.ruffle()
-                .load(Object.assign({ url: request.url }, request.options))
-                .catch((e) => emit("error", { serial: request.serial, message: String(e) }));
+            mine.zSerial = 0;
+            queue = new Promise((resolve) => {
+                mine.zSettled = resolve;
+                mine.ruffle()
+                    .load(Object.assign({}, options, { data: blankMovie }))
+                    .catch(resolve);
+            }).then(() => emit("warm"));
+        },
+        play(request) {
+            queue = queue.then(() => {
+                if (!player || player.zPanicked || !player.zLoaded) newPlayer();
+                const mine = player;
+                mine.zSerial = request.serial;
+                mine.zLoaded = false;
+                mine.ruffle()
+                    .load(Object.assign({ url: request.url }, request.options))
+                    .catch((e) => emit("error", { serial: request.serial, message: String(e) }));
+            });
         },
         // A movie the program refused: the pane shows nothing.
         clear() {
-            removePlayer();
+            queue = queue.then(removePlayer);
         },
     };
 })();
