@@ -297,9 +297,9 @@ void TShockwaveFlash::PrepareProcess() {
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // No GPU: Ruffle draws on its canvas renderer. The player's 14 MB wasm module is compiled
-    // by the baseline compiler only: measured on two busy cores, the player is up in about 2 s
-    // so, against 3 to 4 s when the optimising compiler recompiles it meanwhile and 3 to 14 s
-    // when every function is compiled on its first call on the page's one thread.
+    // by the baseline compiler only: measured on two busy cores, the player was up about 1.6 s
+    // after the engine's start, against 3 to 4 s when the optimising compiler recompiled it
+    // meanwhile and 3 to 14 s when each function was compiled on its first call.
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     const auto add = [&flags](const char* flag, const char* unless) {
         if (flags.contains(unless)) return;
