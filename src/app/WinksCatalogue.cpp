@@ -8,6 +8,8 @@
 #include <QStyle>
 
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 namespace zephyrine::app {
 
@@ -17,6 +19,8 @@ using platform::TXMLNodeRaw;
 namespace {
 
 constexpr quintptr kCategoryId = 0;  // internalId of a category
+// The fewest bytes an item takes in the file, for the room reserved before a load.
+constexpr std::uintmax_t kMinItemBytes = 64;
 
 QIcon DrawIcon(bool category) {
     QPixmap pixmap(16, 16);
@@ -48,6 +52,7 @@ TWinksTreeModel::TWinksTreeModel(const TImageList& images, QObject* parent)
 void TWinksTreeModel::BeginLoad() {
     beginResetModel();
     categories_.clear();
+    items_.clear();
     doc_.reset();
 }
 
@@ -61,16 +66,17 @@ void TWinksTreeModel::Clear() {
 }
 
 int TWinksTreeModel::AppendCategory(TXMLNodeRaw element) {
-    categories_.push_back(TCategory{element, {}});
+    categories_.push_back(TCategory{element, items_.size(), 0});
     return static_cast<int>(categories_.size()) - 1;
 }
 
 void TWinksTreeModel::AppendItem(int category, TXMLNodeRaw element, const char* caption) {
-    categories_[static_cast<std::size_t>(category)].items.push_back(TItem{element, caption, 0});
+    items_.push_back(TItem{element, caption, 0});
+    ++categories_[static_cast<std::size_t>(category)].count;
 }
 
 int TWinksTreeModel::ItemCount(int category) const {
-    return static_cast<int>(categories_.at(static_cast<std::size_t>(category)).items.size());
+    return categories_.at(static_cast<std::size_t>(category)).count;
 }
 
 QModelIndex TWinksTreeModel::ItemIndex(int category, int item) const {
@@ -79,8 +85,8 @@ QModelIndex TWinksTreeModel::ItemIndex(int category, int item) const {
 
 const TWinksTreeModel::TItem* TWinksTreeModel::ItemAt(const QModelIndex& node) const {
     if (!node.isValid() || node.model() != this || node.internalId() == kCategoryId) return nullptr;
-    const auto& items = categories_[CategoryOfItemId(node.internalId())].items;
-    return &items[static_cast<std::size_t>(node.row())];
+    return &items_[categories_[CategoryOfItemId(node.internalId())].first +
+                   static_cast<std::size_t>(node.row())];
 }
 
 TXMLNode TWinksTreeModel::ItemElement(const QModelIndex& node) const {
@@ -187,6 +193,9 @@ TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fil
         if (parsed == nullptr) doc.Activate();
         const TXMLNode root = doc.DocumentElement();
         model.SetDocument(root.Document());
+        std::error_code sizeError;
+        const std::uintmax_t bytes = std::filesystem::file_size(fileName, sizeError);
+        if (!sizeError) model.ReserveItems(static_cast<std::size_t>(bytes / kMinItemBytes));
         // The categories in document order, each with its items. The first category
         // is complete once a second one begins or the walk ends.
         int categoriesBegun = 0;

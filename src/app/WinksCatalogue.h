@@ -56,8 +56,10 @@ class TWinksTreeModel : public QAbstractItemModel {
     void EndLoad();
     void SetDocument(std::shared_ptr<const pugi::xml_document> doc) { doc_ = std::move(doc); }
     int AppendCategory(platform::TXMLNodeRaw element);  // caption: the element's local name
-    // caption: the item's "WinkName" text, which must not be null (the caller checked it)
+    // caption: the item's "WinkName" text, which must not be null (the caller checked it).
+    // Items are appended category by category: category is the last one appended.
     void AppendItem(int category, platform::TXMLNodeRaw element, const char* caption);
+    void ReserveItems(std::size_t count) { items_.reserve(count); }
     void Clear();
 
     // Reading.
@@ -95,15 +97,19 @@ class TWinksTreeModel : public QAbstractItemModel {
         const char* caption;  // the "WinkName" text inside the document
         int stateIndex;
     };
+    // A category's items are items_[first, first + count): one array for the whole tree, which
+    // keeps its room from one load to the next.
     struct TCategory {
         platform::TXMLNodeRaw element;
-        std::vector<TItem> items;
+        std::size_t first;
+        int count;
     };
     const TItem* ItemAt(const QModelIndex& node) const;
 
     const TImageList& images_;
     std::shared_ptr<const pugi::xml_document> doc_;
     std::vector<TCategory> categories_;
+    std::vector<TItem> items_;
 };
 
 struct TCatalogueLoad {

@@ -86,14 +86,16 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     return {files.first().toLocal8Bit().toStdString(), {}};
 }
 
-platform::TPlatform CreatePlatform(const app::TDataFolders& folders) {
+platform::TPlatform CreatePlatform(const app::TDataFolders& folders, bool withFile) {
     platform::TPlatform p;
     p.MessageBox = platform::CreateMessageBox();
     p.Shell = std::make_unique<platform::TDesktopShell>();
-    p.CreateFlash = [folders](QWidget* parent) {
+    p.CreateFlash = [folders, withFile](QWidget* parent) {
         platform::TFlashSettings settings;
         settings.PlayerFolder = folders.PlayerFolder;
         auto* flash = new platform::TLazyFlash(parent, settings, folders.LibraryFolder);
+        // The player starts while a content file unpacks, else once the window is up.
+        withFile ? flash->WarmUp() : flash->WarmUpWhenShown();
         if (Tracing()) {
             QObject::connect(flash, &platform::TLazyFlash::FirstFrameDrawn, flash,
                              [flash] { Trace("FirstFrame", flash->Movie()); });
@@ -135,7 +137,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    app::TfrmMainForm window(Global, CreatePlatform(folders), roots, fileArgument);
+    app::TfrmMainForm window(Global, CreatePlatform(folders, !fileArgument.empty()), roots,
+                             fileArgument);
     if (Tracing()) {
         // Entries are delivered through the event loop, so none is missed by assigning it now.
         window.EmbeddedServer().OnLogEntry =

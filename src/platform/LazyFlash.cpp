@@ -1,11 +1,14 @@
 #include "platform/LazyFlash.h"
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <dlfcn.h>
 
 #include <map>
+#include <mutex>
 #include <stdexcept>
 
 namespace zephyrine::platform {
@@ -15,8 +18,11 @@ namespace {
 using TFactory = TFlashControl* (*)(QWidget*, const TFlashSettings*);
 
 // The library stays loaded until the process ends: the engine it holds cannot be unloaded.
+// Called from the UI thread and from a warm-up's loader thread.
 TFactory LoadFactory(const std::string& path) {
+    static std::mutex mutex;  // guards loaded
     static std::map<std::string, TFactory> loaded;
+    const std::lock_guard lock(mutex);
     if (const auto it = loaded.find(path); it != loaded.end()) return it->second;
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr)
@@ -50,7 +56,9 @@ TLazyFlash::TLazyFlash(QWidget* parent, TFlashSettings settings, std::string lib
     layout->setContentsMargins(0, 0, 0, 0);
 }
 
-TLazyFlash::~TLazyFlash() = default;
+TLazyFlash::~TLazyFlash() {
+    if (loader_.joinable()) loader_.join();
+}
 
 void TLazyFlash::SetMovie(const std::string& movie) {
     movie_ = movie;
@@ -62,11 +70,13 @@ std::string TLazyFlash::Movie() const {
 }
 
 void TLazyFlash::Load() {
+    if (loader_.joinable()) loader_.join();
     if (player_) return;
-    const TFactory factory = LoadFactory(libraryFolder_ + kLibraryName);
+    const TFactory factory = LoadFactory(LibraryPath());
     player_ = factory(this, &settings_);
     connect(player_, SIGNAL(MovieFailed(QString)), this, SIGNAL(MovieFailed(QString)));
     connect(player_, SIGNAL(FirstFrameDrawn()), this, SIGNAL(FirstFrameDrawn()));
+    connect(player_, SIGNAL(WarmedUp()), this, SIGNAL(WarmedUp()));
     layout()->addWidget(player_);
     setFocusProxy(player_);
     player_->show();
@@ -77,6 +87,44 @@ void TLazyFlash::Play() {
     Load();
     player_->SetMovie(movie_);
     player_->Play();
+}
+
+void TLazyFlash::WarmUp() {
+    if (warmUpStarted_ || player_) return;
+    warmUpStarted_ = true;
+    // The browser engine is a large library: its loading and relocation would stall the window.
+    loader_ = std::thread([this, path = LibraryPath()] {
+        try {
+            LoadFactory(path);
+        } catch (const std::exception&) {
+            // Play loads it again and reports the failure.
+        }
+        QMetaObject::invokeMethod(this, &TLazyFlash::FinishWarmUp, Qt::QueuedConnection);
+    });
+}
+
+void TLazyFlash::FinishWarmUp() {
+    if (player_) return;  // a Play came first
+    try {
+        Load();
+    } catch (const std::exception&) {
+        emit WarmedUp();  // nothing to warm: Play reports why
+        return;
+    }
+    player_->WarmUp();
+}
+
+void TLazyFlash::WarmUpWhenShown() {
+    warmUpWhenShown_ = true;
+    update();
+}
+
+void TLazyFlash::paintEvent(QPaintEvent* event) {
+    TFlashControl::paintEvent(event);
+    if (!warmUpWhenShown_) return;
+    warmUpWhenShown_ = false;
+    // A zero timer runs once the events queued by the first showing have been handled.
+    QTimer::singleShot(0, this, &TLazyFlash::WarmUp);
 }
 
 }  // namespace zephyrine::platform

@@ -36,6 +36,9 @@ class TFlashControl : public QWidget {
     virtual void SetMovie(const std::string& movie) = 0;
     virtual std::string Movie() const = 0;
     virtual void Play() = 0;
+    // Starts the player without a movie, so that the first Play only hands one over. Returns at
+    // once; the rest runs through the event loop. Does nothing once started or played.
+    virtual void WarmUp() {}
 };
 
 // The messenger's content installer. InstallFromUrl returns at once (throwing std::runtime_error

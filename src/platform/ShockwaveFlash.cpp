@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QTimer>
 #include <QUrlQuery>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
@@ -78,6 +79,50 @@ QString MovieUrlFor(const std::string& movie) {
 bool SameUrl(const QString& a, const QString& b) {
     return QUrl(a).adjusted(QUrl::NormalizePathSegments) ==
            QUrl(b).adjusted(QUrl::NormalizePathSegments);
+}
+
+QString NotSwfMessage(const QString& movie) {
+    return QString("%1 is not a SWF movie.").arg(movie);
+}
+
+// permitted: canonical folders, each ending in "/".
+bool IsPermitted(const QStringList& permitted, const QString& canonical) {
+    for (const QString& folder : permitted)
+        if (canonical.startsWith(folder)) return true;
+    return false;
+}
+
+// What keeps the page from reading a local file: a status as HTTP would give it (0: nothing)
+// and the text the user is told when the file is the movie.
+struct TLocalFileCheck {
+    int status = 0;
+    QString statusText, message;
+};
+
+TLocalFileCheck CheckLocalFile(const QString& path, const QStringList& permitted) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {404, "Not Found", QString("The movie file %1 does not exist.").arg(path)};
+    if (!IsPermitted(permitted, info.canonicalFilePath()) || !info.isFile())
+        return {403, "Forbidden", QString("The preview may not read %1.").arg(path)};
+    if (info.size() > kMaxFetchBytes)
+        return {413, "Too Large", QString("The movie file %1 is too large to play.").arg(path)};
+    return {};
+}
+
+QString UnreadableMessage(const QString& path, const QString& why) {
+    return QString("The movie file %1 cannot be read: %2").arg(path, why);
+}
+
+// Why a local movie cannot be played, empty when it can. Checked before the movie is handed to
+// the player, so that what the user is told never depends on which side notices first.
+QString LocalMovieProblem(const QString& path, const QStringList& permitted) {
+    const TLocalFileCheck check = CheckLocalFile(path, permitted);
+    if (check.status != 0) return check.message;
+    QFile file(QFileInfo(path).canonicalFilePath());
+    if (!file.open(QIODevice::ReadOnly)) return UnreadableMessage(path, file.errorString());
+    if (!IsSwf(file.read(3))) return NotSwfMessage(path);
+    return {};
 }
 
 }  // namespace
@@ -154,37 +199,20 @@ class TFlashSchemeHandler : public QWebEngineUrlSchemeHandler {
         }
     }
 
-    bool IsPermitted(const QString& canonical) const {
-        for (const QString& folder : Permitted)
-            if (canonical.startsWith(folder)) return true;
-        return false;
-    }
-
     void FetchFile(QWebEngineUrlRequestJob* job, const QString& target, const QString& path) {
-        const QFileInfo info(path);
-        if (!info.exists()) {
-            ReplyError(job, 404, "Not Found", path + " does not exist");
-            Problem(target, QString("The movie file %1 does not exist.").arg(path));
+        const TLocalFileCheck check = CheckLocalFile(path, Permitted);
+        if (check.status != 0) {
+            ReplyError(job, check.status, check.statusText, check.message);
+            Problem(target, check.message);
             return;
         }
-        if (!IsPermitted(info.canonicalFilePath()) || !info.isFile()) {
-            ReplyError(job, 403, "Forbidden", path + " is not readable here");
-            Problem(target, QString("The preview may not read %1.").arg(path));
-            return;
-        }
-        if (info.size() > kMaxFetchBytes) {
-            ReplyError(job, 413, "Too Large", path + " is too large");
-            Problem(target, QString("The movie file %1 is too large to play.").arg(path));
-            return;
-        }
-        auto* file = new QFile(info.canonicalFilePath(), job);
+        auto* file = new QFile(QFileInfo(path).canonicalFilePath(), job);
         if (!file->open(QIODevice::ReadOnly)) {
             ReplyError(job, 403, "Forbidden", file->errorString());
-            Problem(target,
-                    QString("The movie file %1 cannot be read: %2").arg(path, file->errorString()));
+            Problem(target, UnreadableMessage(path, file->errorString()));
             return;
         }
-        if (!IsSwf(file->peek(3))) Problem(target, QString("%1 is not a SWF movie.").arg(path));
+        if (!IsSwf(file->peek(3))) Problem(target, NotSwfMessage(path));
         job->reply(MimeForFile(path).toUtf8(), file);
     }
 
@@ -226,8 +254,7 @@ class TFlashSchemeHandler : public QWebEngineUrlSchemeHandler {
                 return;
             }
             const QByteArray body = reply->readAll();
-            if (!IsSwf(body.left(3)))
-                Problem(target, QString("%1 is not a SWF movie.").arg(target));
+            if (!IsSwf(body.left(3))) Problem(target, NotSwfMessage(target));
             QString mime = reply->header(QNetworkRequest::ContentTypeHeader).toString();
             if (mime.isEmpty()) mime = "application/octet-stream";
             ReplyBytes(guard, body, mime);
@@ -269,8 +296,10 @@ void TShockwaveFlash::PrepareProcess() {
     // The browser engine refuses to start as root inside its sandbox.
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // No GPU: Ruffle draws on its canvas renderer. Lazy compilation of the player's 14 MB wasm
-    // module roughly halves the time to the first frame of the first preview.
+    // No GPU: Ruffle draws on its canvas renderer. The player's 14 MB wasm module is compiled
+    // by the baseline compiler only: measured on two busy cores, the player was up about 1.6 s
+    // after the engine's start, against 3 to 4 s when the optimising compiler recompiled it
+    // meanwhile and 3 to 14 s when each function was compiled on its first call.
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     const auto add = [&flags](const char* flag, const char* unless) {
         if (flags.contains(unless)) return;
@@ -278,7 +307,12 @@ void TShockwaveFlash::PrepareProcess() {
         flags += flag;
     };
     add("--disable-gpu", "--disable-gpu");
-    add("--js-flags=--wasm-lazy-compilation", "--js-flags");
+    add("--js-flags=--liftoff-only", "--js-flags");
+    // Without a GPU the compositor needs no process of its own.
+    add("--in-process-gpu", "--in-process-gpu");
+    // Unsandboxed, the renderer is started straight away: the start of the engine then does not
+    // wait on the UI thread for a zygote process to come up (about as long as the rest of it).
+    if (!qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) add("--no-zygote", "zygote");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     if (QCoreApplication::instance() == nullptr)
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -332,18 +366,39 @@ std::string TShockwaveFlash::PlayerFolder() const {
 void TShockwaveFlash::Play() {
     const QString url = MovieUrlFor(movie_);
     QStringList permitted = permittedFolders_;
+    QString problem;
     if (url.startsWith("file:")) {
-        const QString folder = QFileInfo(QUrl(url).toLocalFile()).absolutePath();
-        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        const QString path = QUrl(url).toLocalFile();
+        const QString canonical = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
         if (!canonical.isEmpty()) permitted << WithSlash(canonical);
+        problem = LocalMovieProblem(path, permitted);
     }
     EnsureView();
     movieUrl_ = url;
     ++serial_;
     handler_->MovieUrl = url;
     handler_->Permitted = permitted;
+    if (!problem.isEmpty()) {
+        // The player is given nothing: the pane is emptied and only this failure is reported.
+        pending_ = false;
+        if (pageReady_) page_->runJavaScript(QString("zephyrineBridge.clear()"));
+        ReportFailure(serial_, problem);
+        return;
+    }
     pending_ = true;
-    if (pageReady_) StartPending();
+    if (pageReady_ || !pageFailure_.isEmpty()) StartPending();
+}
+
+void TShockwaveFlash::WarmUp() {
+    if (warming_ || serial_ != 0) return;
+    warming_ = true;
+    EnsureView();
+    if (pageReady_) StartWarmUp();
+}
+
+void TShockwaveFlash::StartWarmUp() {
+    if (serial_ == 0)
+        page_->runJavaScript(QString("zephyrineBridge.warmUp(%1)").arg(OptionsJson()));
 }
 
 void TShockwaveFlash::EnsureView() {
@@ -368,12 +423,16 @@ void TShockwaveFlash::EnsureView() {
     s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     view_->setPage(page_);
     connect(page_, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        if (!ok) ReportFailure(serial_, "The preview page could not be loaded.");
+        if (!ok) PageFailed("The preview page could not be loaded.");
     });
     layout()->addWidget(view_);
     setFocusProxy(view_);
-    view_->show();
-    page_->load(QUrl(kPageUrl));
+    // The start of the engine above and the load of the page each hold the UI thread for a
+    // while: in turns of their own, the window is drawn and handles input between them.
+    QTimer::singleShot(0, page_, [this] {
+        view_->show();
+        page_->load(QUrl(kPageUrl));
+    });
 }
 
 QString TShockwaveFlash::OptionsJson() const {
@@ -407,9 +466,20 @@ QString TShockwaveFlash::OptionsJson() const {
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+// The page cannot play anything: the movie handed over (now or later) fails with this text.
+void TShockwaveFlash::PageFailed(const QString& message) {
+    pageFailure_ = message;
+    if (serial_ != 0) ReportFailure(serial_, message);
+    if (warming_) emit WarmedUp();
+}
+
 void TShockwaveFlash::StartPending() {
     if (!pending_ || !page_) return;
     pending_ = false;
+    if (!pageFailure_.isEmpty()) {
+        ReportFailure(serial_, pageFailure_);
+        return;
+    }
     QJsonObject request{{"serial", static_cast<qint64>(serial_)}, {"url", movieUrl_}};
     const QString call =
         QString("zephyrineBridge.play(Object.assign(%1, {options: %2}))")
@@ -424,16 +494,19 @@ void TShockwaveFlash::OnBridgeEvent(const QString& json) {
     const auto serial = static_cast<std::uint64_t>(e.value("serial").toInteger());
     if (event == "ready") {
         pageReady_ = true;
+        if (warming_) StartWarmUp();
         StartPending();
+    } else if (event == "warm") {
+        emit WarmedUp();
     } else if (event == "missing") {
-        ReportFailure(serial_, QString("The Flash player is missing from %1 (%2).")
-                                   .arg(playerFolder_, e.value("message").toString()));
+        PageFailed(QString("The Flash player is missing from %1 (%2).")
+                       .arg(playerFolder_, e.value("message").toString()));
     } else if (event == "panic" || event == "error") {
-        if (serial == serial_)
+        if (serial != 0 && serial == serial_)  // 0: the warm-up's blank movie
             ReportFailure(serial, QString("The Flash player could not play %1: %2")
                                       .arg(movieUrl_, e.value("message").toString()));
     } else if (event == "frame") {
-        if (serial == serial_) emit FirstFrameDrawn();
+        if (serial != 0 && serial == serial_) emit FirstFrameDrawn();
     }
 }
 

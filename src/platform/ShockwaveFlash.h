@@ -62,6 +62,8 @@ class TShockwaveFlash : public TFlashControl {
     void SetMovie(const std::string& movie) override;
     std::string Movie() const override;
     void Play() override;
+    // Loads the page and plays a blank movie in it; WarmedUp follows.
+    void WarmUp() override;
 
     const TFlashSettings& Settings() const { return settings_; }
     // A local folder the player may read; the folder of a local movie is always allowed.
@@ -76,14 +78,19 @@ class TShockwaveFlash : public TFlashControl {
 
   signals:
     // The movie handed to the last Play could not be fetched or played; the pane shows the
-    // player's own error screen.
+    // player's own error screen, or nothing when the movie was refused before the player saw it.
     void MovieFailed(const QString& message);
     // The first frame of the movie handed to the last Play has been drawn.
     void FirstFrameDrawn();
+    // The warm-up has ended: the player is compiled and running (or failed, which a Play will
+    // report).
+    void WarmedUp();
 
   private:
     void EnsureView();
     void StartPending();
+    void StartWarmUp();
+    void PageFailed(const QString& message);
     void OnBridgeEvent(const QString& json);
     void ReportFailure(std::uint64_t serial, const QString& message);
     QString OptionsJson() const;
@@ -95,7 +102,9 @@ class TShockwaveFlash : public TFlashControl {
     std::uint64_t reportedSerial_ = 0;  // the last load whose failure was reported
     bool pageReady_ = false;
     bool pending_ = false;
+    bool warming_ = false;
     QString lastError_;
+    QString pageFailure_;  // why the page cannot play, once known
     QStringList permittedFolders_;
     QString playerFolder_;
 

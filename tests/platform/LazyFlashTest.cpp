@@ -28,6 +28,14 @@ bool EngineLoaded() {
     return found;
 }
 
+bool WaitFor(const QSignalSpy& spy, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (spy.isEmpty() && t.elapsed() < timeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return !spy.isEmpty();
+}
+
 TEST(LazyFlashTest, LoadsThePlayerOnTheFirstPlayOnly) {
     TTempFolder dir;
     ASSERT_EQ(zephyrine::mediatest::Run({std::getenv("ZEPHYRINE_SWFWRITER"), dir / "m.swf"}), 0);
@@ -59,8 +67,37 @@ TEST(LazyFlashTest, LoadsThePlayerOnTheFirstPlayOnly) {
     EXPECT_EQ(failures.size(), 1);
 }
 
+// Once shown, the control starts the player by itself; the warm-up's blank movie reports
+// nothing, and the first movie handed over afterwards plays in the player already made.
+TEST(LazyFlashTest, WarmsUpOnceShownAndPlaysAfterwards) {
+    TTempFolder dir;
+    ASSERT_EQ(zephyrine::mediatest::Run({std::getenv("ZEPHYRINE_SWFWRITER"), dir / "m.swf"}), 0);
+    TLazyFlash flash;
+    QSignalSpy warm(&flash, &TLazyFlash::WarmedUp);
+    QSignalSpy frames(&flash, &TLazyFlash::FirstFrameDrawn);
+    QSignalSpy failures(&flash, &TLazyFlash::MovieFailed);
+    flash.WarmUpWhenShown();
+    EXPECT_EQ(flash.Player(), nullptr) << "nothing starts before the control is shown";
+    flash.resize(433, 312);
+    flash.show();
+    ASSERT_TRUE(WaitFor(warm, 60000)) << "no warm-up";
+    TFlashControl* player = flash.Player();
+    ASSERT_NE(player, nullptr);
+    EXPECT_TRUE(frames.isEmpty());
+    EXPECT_TRUE(failures.isEmpty());
+
+    flash.SetMovie(dir / "m.swf");
+    flash.Play();
+    ASSERT_TRUE(WaitFor(frames, 60000)) << "no first frame after the warm-up";
+    EXPECT_EQ(flash.Player(), player);
+    EXPECT_TRUE(failures.isEmpty());
+}
+
 TEST(LazyFlashTest, MissingPlayerLibraryIsAnErrorOfPlay) {
     TLazyFlash flash(nullptr, {}, "/nonexistent");
+    QSignalSpy warm(&flash, &TLazyFlash::WarmedUp);
+    flash.WarmUp();
+    ASSERT_TRUE(WaitFor(warm, 10000)) << "a warm-up without a library ends all the same";
     flash.SetMovie("http://127.0.0.1:1/a.swf");
     try {
         flash.Play();

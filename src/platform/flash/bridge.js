@@ -66,34 +66,54 @@
         });
     window.fetch = xhrFetch;
 
+    // The player element of the movie shown; each load is stamped on it (zSerial), and a
+    // player whose last load did not complete is never reused, so no late event of an earlier
+    // movie can be taken for the current one.
     let player = null;
-    let serial = 0;
-    let panicked = false;
 
     const watchForPanic = (element) => {
         const root = element.shadowRoot;
         if (!root) return;
+        let panicked = false;
         new MutationObserver(() => {
-            if (panicked) return;
+            if (panicked || element !== player) return;
             const panic = root.querySelector("#panic");
             if (!panic) return;
-            panicked = true;
+            panicked = element.zPanicked = true;
+            if (element.zSettled) element.zSettled();
             const body = root.querySelector("#panic-body");
-            emit("panic", { serial, message: (body ? body.textContent : panic.textContent).trim() });
+            emit("panic", {
+                serial: element.zSerial,
+                message: (body ? body.textContent : panic.textContent).trim(),
+            });
         }).observe(root, { childList: true, subtree: true });
     };
 
-    const newPlayer = () => {
+    // The smallest movie: one frame on a white stage of one pixel. Played at warm-up, it has the
+    // player compiled and started before the first real movie comes.
+    const blankMovie = new Uint8Array([
+        70, 87, 83, 10, 25, 0, 0, 0, 48, 10, 0, 160, 0, 12, 1, 0, 67, 2, 255, 255, 255, 64, 0, 0, 0,
+    ]);
+    // Requests run in order, after the warm-up's movie has loaded or failed.
+    let queue = Promise.resolve();
+
+    const removePlayer = () => {
         if (player) player.remove();
-        panicked = false;
-        player = window.RufflePlayer.newest().createPlayer();
-        const mine = player;
+        player = null;
+    };
+
+    const newPlayer = () => {
+        removePlayer();
+        const mine = window.RufflePlayer.newest().createPlayer();
+        player = mine;
         mine.addEventListener("loadedmetadata", () => {
             const m = mine.metadata || {};
-            emit("metadata", { serial, width: m.width, height: m.height, frameRate: m.frameRate });
+            emit("metadata", { serial: mine.zSerial, width: m.width, height: m.height, frameRate: m.frameRate });
         });
         mine.addEventListener("loadeddata", () => {
-            const loaded = serial;
+            const loaded = mine.zSerial;
+            mine.zLoaded = true;
+            if (mine.zSettled) mine.zSettled();
             // Two animation frames: the first frame has then been drawn and composited.
             requestAnimationFrame(() => requestAnimationFrame(() => emit("frame", { serial: loaded })));
         });
@@ -113,13 +133,33 @@
             });
             emit("ready");
         },
+        // Serial 0 stands for the warm-up; the program's movies count from 1.
+        warmUp(options) {
+            if (player) return;
+            newPlayer();
+            const mine = player;
+            mine.zSerial = 0;
+            queue = new Promise((resolve) => {
+                mine.zSettled = resolve;
+                mine.ruffle()
+                    .load(Object.assign({}, options, { data: blankMovie }))
+                    .catch(resolve);
+            }).then(() => emit("warm"));
+        },
         play(request) {
-            serial = request.serial;
-            if (!player || panicked) newPlayer();
-            player
-                .ruffle()
-                .load(Object.assign({ url: request.url }, request.options))
-                .catch((e) => emit("error", { serial: request.serial, message: String(e) }));
+            queue = queue.then(() => {
+                if (!player || player.zPanicked || !player.zLoaded) newPlayer();
+                const mine = player;
+                mine.zSerial = request.serial;
+                mine.zLoaded = false;
+                mine.ruffle()
+                    .load(Object.assign({ url: request.url }, request.options))
+                    .catch((e) => emit("error", { serial: request.serial, message: String(e) }));
+            });
+        },
+        // A movie the program refused: the pane shows nothing.
+        clear() {
+            queue = queue.then(removePlayer);
         },
     };
 })();
