@@ -3,7 +3,7 @@
 # suite N times (default 10) while one CPU-burning process per core runs beside it. Prints a
 # pass/fail count per suite; exits non-zero when any run failed. Logs of failed runs are kept in
 # build-stress/.
-#   scripts/stress-tests.sh [N]
+#   scripts/stress-tests.sh [N]     (ZEPHYRINE_TEST_CONFIGS="asan tsan" for some suites only)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")

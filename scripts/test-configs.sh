@@ -7,7 +7,8 @@
 jobs=${jobs:-$(nproc)}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 export QTWEBENGINE_DISABLE_SANDBOX=1
-test_configs=(normal asan tsan)
+# ZEPHYRINE_TEST_CONFIGS="asan tsan" picks some of them.
+read -r -a test_configs <<<"${ZEPHYRINE_TEST_CONFIGS:-normal asan tsan}"
 
 configs_dir() {  # name
     case $1 in

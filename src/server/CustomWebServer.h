@@ -71,6 +71,7 @@ class TCustomWebServer {
     std::atomic<std::uint16_t> listenPort_{0};
     std::atomic<std::uint16_t> servingPort_{0};
     std::atomic<bool> listening_{false};
+    // Guards the three texts below and the socket's BindAddress.
     mutable std::mutex settingsLock_;
     std::string searchFolders_;
     std::string expandedSearchPath_;

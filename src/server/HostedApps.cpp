@@ -16,7 +16,7 @@ namespace {
 using base::SameText;
 
 struct TRegistry {
-    std::shared_mutex lock;
+    std::shared_mutex lock;  // guards entries: lookups share it, registrations own it
     std::vector<THostedAppRegistration> entries;
 };
 

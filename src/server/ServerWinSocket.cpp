@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstring>
 #include <list>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 #include <utility>
@@ -35,11 +36,42 @@ bool OutOfResources(int code) {
     return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
 }
 
+// Whether the bytes hold a whole request header: a request line without a version stands alone
+// (the server answers it without a header block); any other ends with an empty line.
+bool HeaderComplete(std::string_view bytes) {
+    const auto lineEnd = bytes.find('\n');
+    if (lineEnd == std::string_view::npos) return false;
+    if (bytes.substr(0, lineEnd).find("HTTP/") == std::string_view::npos) return true;
+    return bytes.find("\n\r\n", lineEnd) != std::string_view::npos ||
+           bytes.find("\n\n", lineEnd) != std::string_view::npos;
+}
+
+enum class THeaderState { Partial, Ready, Gone };
+
+// What has arrived on a connection, looked at without taking it from the socket, so that the
+// thread that serves the connection reads it all.
+THeaderState PeekHeader(int fd, std::vector<char>& scratch, bool hungUp) {
+    ssize_t n;
+    do {
+        n = ::recv(fd, scratch.data(), scratch.size(), MSG_PEEK | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return THeaderState::Partial;
+    if (n <= 0) return THeaderState::Gone;  // ended or failed without a byte
+    const auto got = static_cast<std::size_t>(n);
+    // A header longer than the look is the thread's to read (within the deadline), as is
+    // what a peer sent before it stopped sending.
+    if (hungUp || got == scratch.size() || HeaderComplete({scratch.data(), got})) {
+        return THeaderState::Ready;
+    }
+    return THeaderState::Partial;
+}
+
 }  // namespace
 
 // The accept thread's one wait: the listening socket, its wake-up, and every accepted
-// connection that has sent nothing yet (oldest first, so the first one's header deadline is the
-// next to pass). A connection leaves it for the ready queue once it is readable.
+// connection whose request header has not arrived whole (oldest first, so the first one's
+// header deadline is the next to pass). A connection leaves it for the ready queue once its
+// header is there.
 class TServerWinSocket::TWaiter {
   public:
     TWaiter(int listener, int wake, std::atomic<std::size_t>& count)
@@ -54,24 +86,41 @@ class TServerWinSocket::TWaiter {
 
     int Handle() const { return epoll_.Get(); }
 
-    // Waits for the connection's first bytes; the oldest waiting one goes when too many wait.
-    void Hold(std::unique_ptr<TServerClientWinSocket> connection) {
-        if (waiting_.size() >= kMaxWaitingConnections) DropOldest();
+    // A connection just accepted: ready at once when its header came with it, else it waits
+    // (the oldest waiting one goes when too many wait).
+    void Accepted(std::unique_ptr<TServerClientWinSocket> connection) {
         const int fd = connection->Handle();
-        if (!Add(fd, EPOLLIN | EPOLLRDHUP)) return;  // out of memory: closed unanswered
+        switch (PeekHeader(fd, scratch_, false)) {
+            case THeaderState::Ready:
+                Ready.push_back(std::move(connection));
+                return;
+            case THeaderState::Gone:
+                return;
+            case THeaderState::Partial:
+                break;
+        }
+        if (waiting_.size() >= kMaxWaitingConnections) DropOldest();
+        // Edge-triggered: each arrival is one event, bytes left in the socket raise none.
+        if (!Add(fd, EPOLLIN | EPOLLRDHUP | EPOLLET)) return;  // out of memory: closed
         waiting_.push_back(std::move(connection));
         byHandle_[fd] = std::prev(waiting_.end());
         ++count_;
     }
-    // The waiting connection on fd, readable now, moves to the ready queue; one that ended
-    // without a byte is closed.
-    void Readable(int fd) {
+    // Bytes arrived on a waiting connection: with its header whole it moves to the ready
+    // queue; one that ended without a byte is closed.
+    void Arrived(int fd, std::uint32_t events) {
         const auto found = byHandle_.find(fd);
         if (found == byHandle_.end()) return;
-        auto connection = Remove(found->second);
-        int pending = 0;
-        if (::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0) {
-            Ready.push_back(std::move(connection));
+        const bool hungUp = (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
+        switch (PeekHeader(fd, scratch_, hungUp)) {
+            case THeaderState::Ready:
+                Ready.push_back(Remove(found->second));
+                break;
+            case THeaderState::Gone:
+                Remove(found->second);
+                break;
+            case THeaderState::Partial:
+                break;
         }
     }
     bool DropOldest() {
@@ -122,11 +171,11 @@ class TServerWinSocket::TWaiter {
     bool armed_ = true;
     TWaiting waiting_;
     std::unordered_map<int, TWaiting::iterator> byHandle_;
+    std::vector<char> scratch_ = std::vector<char>(kHeaderPeekLimit);
     std::atomic<std::size_t>& count_;
 };
 
 // --- TEvent ---
-
 
 void TEvent::Set() {
     {
@@ -375,7 +424,7 @@ void TServerWinSocket::AcceptLoop(TWaiter& waiter) {
             } else if (fd == listener) {
                 AcceptWaiting(waiter, listener);
             } else {
-                waiter.Readable(fd);
+                waiter.Arrived(fd, events[i].events);
             }
         }
     }
@@ -401,13 +450,7 @@ void TServerWinSocket::AcceptWaiting(TWaiter& waiter, int listener) {
                 handle, this, length == sizeof peer ? &peer : nullptr);
             connection->SetHeaderDeadline(TClock::now() +
                                           std::chrono::milliseconds(HeaderWaitMs));
-            // A request that came with the connection needs no wait.
-            int pending = 0;
-            if (::ioctl(handle, FIONREAD, &pending) == 0 && pending > 0) {
-                waiter.Ready.push_back(std::move(connection));
-            } else {
-                waiter.Hold(std::move(connection));
-            }
+            waiter.Accepted(std::move(connection));
         } catch (const std::bad_alloc&) {
             // Out of memory for one more connection: it is closed, the loop goes on.
         }

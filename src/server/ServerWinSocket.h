@@ -1,6 +1,6 @@
 // The listening socket with its accept thread and its connection threads. The accept thread
-// keeps the connections that have sent nothing yet in one wait of its own, and hands a
-// connection to a thread only once its request begins to arrive; the threads are bounded, and a
+// keeps the connections whose request header has not arrived whole in one wait of its own, and
+// hands a connection to a thread only once its header is there; the threads are bounded, and a
 // few stay cached for the next connections.
 #pragma once
 
@@ -31,8 +31,11 @@ inline constexpr int kDefaultCacheLimit = 10;
 inline constexpr int kMaxConnectionThreads = 64;
 // From the accept, the whole request header must arrive within this time.
 inline constexpr int kHeaderWaitMs = 60000;
-// Connections that have sent nothing yet, held by the accept thread; past it the oldest goes.
+// Connections whose header has not arrived whole, held by the accept thread; past it the
+// oldest goes.
 inline constexpr std::size_t kMaxWaitingConnections = 4096;
+// How much of a waiting connection's input is looked at for the end of its header.
+inline constexpr std::size_t kHeaderPeekLimit = 16384;
 inline constexpr const char* kEveryAddress = "0.0.0.0";
 inline constexpr const char* kLoopbackAddress = "127.0.0.1";
 // Connection threads are made and ended at the rate of connections beyond the cache; a small
@@ -137,7 +140,7 @@ class TServerWinSocket : public TCustomWinSocket {
     std::size_t ActiveThreadCount();
     std::size_t IdleThreadCount();
     std::size_t ConnectionCount();
-    // Connections accepted that have not been handed to a thread yet.
+    // Connections accepted whose header has not arrived whole; they hold no thread.
     std::size_t WaitingConnectionCount() const { return waitingCount_.load(); }
 
   protected:

@@ -147,7 +147,7 @@ class TCustomServerLog {
     TPostToOwner post_;
     // Posted drains hold a weak reference, so a drain that runs after the log is gone does nothing.
     std::shared_ptr<TCustomServerLog*> self_;
-    mutable std::mutex lock_;
+    mutable std::mutex lock_;  // guards queue_ and requestTimes_
     std::deque<std::unique_ptr<TTransactionLogEntry>> queue_;
     std::vector<TRequestTime> requestTimes_;
     bool drainPosted_ = false;  // a posted drain has not started yet: it will take new entries too
@@ -181,7 +181,7 @@ class TOwnerQueue {
     void Wake();
 
   private:
-    std::mutex lock_;
+    std::mutex lock_;  // guards calls_ and woken_
     std::condition_variable ready_;
     std::deque<std::function<void()>> calls_;
     bool woken_ = false;

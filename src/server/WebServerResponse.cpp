@@ -65,7 +65,7 @@ constexpr const char* kRedirectPage =
 
 // Seconds to add to local standard time to get GMT; the zone is read again when TZ changes.
 long StandardBiasSeconds() {
-    static std::mutex lock;
+    static std::mutex lock;  // guards zone and bias
     static std::string zone = "\x01";  // no TZ text looks like this
     static long bias = 0;
     const char* tz = std::getenv("TZ");

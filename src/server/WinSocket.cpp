@@ -61,9 +61,9 @@ TTransfer SendAll(int handle, const void* data, std::size_t count) {
 }
 
 // One receive: the bytes that have arrived (0 at the end of data), or the error.
-TTransfer ReceiveSome(int handle, void* buffer, std::size_t count) {
+TTransfer ReceiveSome(int handle, void* buffer, std::size_t count, int flags = 0) {
     for (;;) {
-        const ssize_t n = ::recv(handle, buffer, count, 0);
+        const ssize_t n = ::recv(handle, buffer, count, flags);
         if (n >= 0) return {static_cast<std::size_t>(n), 0};
         if (errno != EINTR) return {0, WouldBlock(errno) ? EAGAIN : errno};
     }
@@ -71,6 +71,12 @@ TTransfer ReceiveSome(int handle, void* buffer, std::size_t count) {
 
 bool Failed(const TTransfer& t) {
     return t.error != 0 && t.error != EAGAIN;
+}
+
+// "Read error N, text" or "Write error N, text".
+[[noreturn]] void ThrowStreamError(const char* what, int code) {
+    throw ESocketError(std::string(what) + " error " + std::to_string(code) + ", " +
+                       SystemErrorMessage(code));
 }
 
 }  // namespace
@@ -259,26 +265,29 @@ std::size_t TWinSocketStream::Read(void* buffer, std::size_t count) {
     if (!connection_.IsConnected()) return 0;
     const TClock::time_point deadline = connection_.HeaderDeadline();
     while (deadline != TClock::time_point::max()) {
-        // The header's deadline: the wait for more ends at the deadline, or with the stream's own
-        // wait when that is shorter; past the deadline nothing more is read.
+        // The header's deadline: what has arrived is taken at once; the wait for more ends at
+        // the deadline, or with the stream's own wait when that is shorter; past the deadline
+        // nothing more is read.
         const auto now = TClock::now();
         if (now >= deadline) {
             // Nothing of the request is answered, and the connection goes at once.
             connection_.CloseLocked();
             throw ESocketError(SocketErrorText(ETIMEDOUT, "recv"));
         }
+        const TTransfer got = ReceiveSome(connection_.Handle(), buffer, count, MSG_DONTWAIT);
+        if (got.error != EAGAIN) {
+            if (Failed(got)) ThrowStreamError("Read", got.error);
+            return got.count;
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         const bool deadlineFirst = left <= waitMs_;
         pollfd ready{connection_.Handle(), POLLIN, 0};
         const int polled = ::poll(&ready, 1, deadlineFirst ? static_cast<int>(left) : waitMs_);
-        if (polled > 0 || (polled < 0 && errno != EINTR)) break;  // recv tells what came
-        if (polled == 0 && !deadlineFirst) return 0;                // the stream's wait ran out
+        if (polled == 0 && !deadlineFirst) return 0;  // the stream's wait ran out
+        if (polled < 0 && errno != EINTR) break;      // recv tells what failed
     }
     const TTransfer got = ReceiveSome(connection_.Handle(), buffer, count);
-    if (Failed(got)) {
-        throw ESocketError("Read error " + std::to_string(got.error) + ", " +
-                           SystemErrorMessage(got.error));
-    }
+    if (Failed(got)) ThrowStreamError("Read", got.error);
     return got.count;
 }
 
@@ -286,10 +295,7 @@ std::size_t TWinSocketStream::Write(const void* buffer, std::size_t count) {
     std::lock_guard guard(connection_.lock_);
     if (!connection_.IsConnected()) return 0;
     const TTransfer sent = SendAll(connection_.Handle(), buffer, count);
-    if (Failed(sent)) {
-        throw ESocketError("Write error " + std::to_string(sent.error) + ", " +
-                           SystemErrorMessage(sent.error));
-    }
+    if (Failed(sent)) ThrowStreamError("Write", sent.error);
     return sent.count;
 }
 
