@@ -95,11 +95,13 @@ platform::TPlatform CreatePlatform(const app::TDataFolders& folders, bool withFi
         settings.PlayerFolder = folders.PlayerFolder;
         auto* flash = new platform::TLazyFlash(parent, settings, folders.LibraryFolder);
         // The player starts while a content file unpacks, else once the window is up.
-        withFile ? flash->WarmUp() : flash->WarmUpWhenShown();
         if (Tracing()) {
             QObject::connect(flash, &platform::TLazyFlash::FirstFrameDrawn, flash,
                              [flash] { Trace("FirstFrame", flash->Movie()); });
+            QObject::connect(flash, &platform::TLazyFlash::WarmedUp, flash,
+                             [] { Trace("PlayerReady", "yes"); });
         }
+        withFile ? flash->WarmUp() : flash->WarmUpWhenShown();
         return flash;
     };
     p.CreateInstaller = [] { return std::make_unique<platform::TMessengerContentInstaller>(); };

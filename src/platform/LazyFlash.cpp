@@ -1,6 +1,7 @@
 #include "platform/LazyFlash.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -40,6 +41,9 @@ TFactory LoadFactory(const std::string& path) {
 void TLazyFlash::PrepareProcess() {
     if (QCoreApplication::instance() == nullptr)
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The engine lists its start-up parameters on standard error each time it starts, which
+    // now happens at every start of the program; QT_LOGGING_RULES can still turn them on.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }
 
 TLazyFlash::TLazyFlash(QWidget* parent, TFlashSettings settings, std::string libraryFolder)

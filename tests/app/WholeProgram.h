@@ -116,22 +116,24 @@ struct TPoint {
 // The top-left corner of the first visible window whose name matches the pattern, waiting for
 // it to appear; x is -1 when none does.
 inline TPoint WaitForWindow(const std::string& display, const std::string& namePattern) {
-    std::string window;
-    const bool found = test::Eventually(
-        [&] {
-            window =
-                Capture({"xdotool", "search", "--onlyvisible", "--name", namePattern}, display);
-            return !window.empty();
-        },
-        kStartTimeoutSeconds * 1000, 100);
-    if (!found) return {};
-    window = window.substr(0, window.find('\n'));
-    const std::string geometry =
-        Capture({"xdotool", "getwindowgeometry", "--shell", window}, display);
+    // The window found may be gone a moment later: Qt makes the top-level window anew when the
+    // browser engine's view joins it. So the search counts only once its geometry is read.
+    std::string geometry;
     const auto field = [&](const std::string& name) {
         const auto at = geometry.find(name + "=");
         return at == std::string::npos ? -1 : std::stoi(geometry.substr(at + name.size() + 1));
     };
+    const bool found = test::Eventually(
+        [&] {
+            std::string window =
+                Capture({"xdotool", "search", "--onlyvisible", "--name", namePattern}, display);
+            if (window.empty()) return false;
+            window = window.substr(0, window.find('\n'));
+            geometry = Capture({"xdotool", "getwindowgeometry", "--shell", window}, display);
+            return field("X") >= 0 && field("Y") >= 0;
+        },
+        kStartTimeoutSeconds * 1000, 100);
+    if (!found) return {};
     return {field("X"), field("Y")};
 }
 

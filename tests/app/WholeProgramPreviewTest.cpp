@@ -54,6 +54,8 @@ TEST(WholeProgramPreviewTest, ClickedWinkPlaysInThePaneAndInstalls) {
     const int x = origin.x, y = origin.y;
     // The tree is filled before the window reports the count.
     ASSERT_TRUE(witness.AwaitLine("Status: 12 Winks of MSN Messenger in the list."));
+    // The window is made anew when the player joins it; a click waits for the player.
+    ASSERT_TRUE(witness.AwaitLine("PlayerReady: yes"));
 
     // A click on an item in the tree.
     Capture({"xdotool", "mousemove", std::to_string(x + 60), std::to_string(y + 100), "click", "1"},
