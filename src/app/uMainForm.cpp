@@ -28,6 +28,8 @@ namespace {
 // The design size of Panel3 (618 - 185) and btnInstallChe's distance from its right edge.
 constexpr int kPanel3DesignWidth = 618 - 185;
 constexpr int kInstallCheRightGap = kPanel3DesignWidth - (130 + 80);
+// The row of the search field and the Open… button above the tree.
+constexpr int kFindRowHeight = 22;
 // My Winks, inside the per-user data folder.
 constexpr const char* kLibraryFolder = "MyWinks/";
 
@@ -186,11 +188,13 @@ void TfrmMainForm::createTreePanel() {
     edtFind->setObjectName("edtFind");
     edtFind->setClearButtonEnabled(true);
     edtFind->setPlaceholderText(QStringLiteral("Find"));
+    edtFind->setFixedHeight(kFindRowHeight);
     btnOpen = new QToolButton(Panel1);
     btnOpen->setObjectName("btnOpen");
     btnOpen->setDefaultAction(actOpen);
     btnOpen->setText(QStringLiteral("…"));
     btnOpen->setAutoRaise(true);
+    btnOpen->setFixedHeight(kFindRowHeight);
     btnOpen->setPopupMode(QToolButton::MenuButtonPopup);
     auto* openMenu = new QMenu(btnOpen);
     openMenu->addAction(actOpen);
