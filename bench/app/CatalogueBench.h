@@ -60,6 +60,10 @@ class TNoMessageBox : public platform::IMessageBox {
         std::fprintf(stderr, "unexpected message box: %s\n", text.c_str());
         std::abort();
     }
+    bool Confirm(QWidget*, const std::string& text, const std::string&) override {
+        std::fprintf(stderr, "unexpected question: %s\n", text.c_str());
+        std::abort();
+    }
 };
 
 // The window's whole LoadWinksList on the generated file, into the tree of a shown (offscreen)

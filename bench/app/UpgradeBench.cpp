@@ -44,6 +44,10 @@ class TCountingMessageBox : public platform::IMessageBox {
     void Show(QWidget*, const std::string&, const std::string&, platform::TMsgIcon) override {
         ++shown;
     }
+    bool Confirm(QWidget*, const std::string&, const std::string&) override {
+        ++shown;
+        return false;
+    }
     int shown = 0;
 };
 

@@ -54,6 +54,8 @@ void TWinksTreeModel::BeginLoad() {
     categories_.clear();
     items_.clear();
     doc_.reset();
+    trailing_ = false;
+    trailingDoc_.reset();
 }
 
 void TWinksTreeModel::EndLoad() {
@@ -91,7 +93,45 @@ const TWinksTreeModel::TItem* TWinksTreeModel::ItemAt(const QModelIndex& node) c
 
 TXMLNode TWinksTreeModel::ItemElement(const QModelIndex& node) const {
     const TItem* item = ItemAt(node);
-    return item != nullptr ? TXMLNode(doc_, item->element) : TXMLNode();
+    if (item == nullptr) return TXMLNode();
+    return TXMLNode(InTrailingCategory(node) ? trailingDoc_ : doc_, item->element);
+}
+
+void TWinksTreeModel::SetTrailingCategory(std::shared_ptr<const pugi::xml_document> doc,
+                                          TXMLNodeRaw element, const QString& caption) {
+    if (trailing_) {
+        const int row = CategoryCount() - 1;
+        beginRemoveRows({}, row, row);
+        items_.resize(categories_.back().first);
+        categories_.pop_back();
+        trailing_ = false;
+        trailingDoc_.reset();
+        endRemoveRows();
+    }
+    if (!doc) return;
+    const int row = CategoryCount();
+    beginInsertRows({}, row, row);
+    TCategory category{element, items_.size(), 0};
+    for (TXMLNodeRaw item = element.first_child(); item; item = item.next_sibling()) {
+        const pugi::xml_attribute name = item.attribute("WinkName");
+        if (item.type() == pugi::node_element && name) {
+            items_.push_back(TItem{item, name.value(), 0});
+            ++category.count;
+        }
+    }
+    categories_.push_back(category);
+    trailing_ = true;
+    trailingDoc_ = std::move(doc);
+    trailingCaption_ = caption;
+    endInsertRows();
+}
+
+bool TWinksTreeModel::InTrailingCategory(const QModelIndex& node) const {
+    if (!trailing_ || !node.isValid() || node.model() != this) return false;
+    const int category = node.internalId() == kCategoryId
+                             ? node.row()
+                             : static_cast<int>(CategoryOfItemId(node.internalId()));
+    return category == CategoryCount() - 1;
 }
 
 QString TWinksTreeModel::Caption(const QModelIndex& node) const {
@@ -155,12 +195,14 @@ QVariant TWinksTreeModel::data(const QModelIndex& node, int role) const {
     switch (role) {
         case Qt::DisplayRole:
             if (isItem) return QString::fromUtf8(ItemAt(node)->caption);
+            if (InTrailingCategory(node)) return trailingCaption_;
             return QString::fromUtf8(
                 TXMLNode::LocalNameOf(categories_[static_cast<std::size_t>(node.row())].element));
         case Qt::DecorationRole:
             return images_.Image(isItem ? kItemImage : kCategoryImage);
         case Qt::CheckStateRole:
-            if (isItem) return ItemAt(node)->stateIndex == 2 ? Qt::Checked : Qt::Unchecked;
+            if (isItem && !InTrailingCategory(node))
+                return ItemAt(node)->stateIndex == 2 ? Qt::Checked : Qt::Unchecked;
             return {};
         default:
             return {};
@@ -176,7 +218,9 @@ bool TWinksTreeModel::setData(const QModelIndex& node, const QVariant& value, in
 Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
     if (!node.isValid()) return Qt::NoItemFlags;
     const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;  // read-only captions
-    return node.internalId() != kCategoryId ? flags | Qt::ItemIsUserCheckable : flags;
+    // The trailing category's items are installed one at a time, never checked.
+    const bool checkable = node.internalId() != kCategoryId && !InTrailingCategory(node);
+    return checkable ? flags | Qt::ItemIsUserCheckable : flags;
 }
 
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,

@@ -61,6 +61,17 @@ class TWinksTreeModel : public QAbstractItemModel {
     void AppendItem(int category, platform::TXMLNodeRaw element, const char* caption);
     void ReserveItems(std::size_t count) { items_.reserve(count); }
     void Clear();
+    // The category after the catalogue's (My Winks): element's items, captioned by their
+    // "WinkName", from a document of its own; the category's caption is caption. Replaces the
+    // one there was; a null doc removes it. A load of the catalogue removes it too.
+    void SetTrailingCategory(std::shared_ptr<const pugi::xml_document> doc,
+                             platform::TXMLNodeRaw element, const QString& caption);
+    // The trailing category's row, -1 when there is none.
+    int TrailingCategory() const { return trailing_ ? CategoryCount() - 1 : -1; }
+    // A node (category or item) of the trailing category.
+    bool InTrailingCategory(const QModelIndex& node) const;
+    // The catalogue's own categories: all but the trailing one.
+    int CatalogueCategoryCount() const { return CategoryCount() - (trailing_ ? 1 : 0); }
 
     // Reading.
     int CategoryCount() const { return static_cast<int>(categories_.size()); }
@@ -110,6 +121,10 @@ class TWinksTreeModel : public QAbstractItemModel {
     std::shared_ptr<const pugi::xml_document> doc_;
     std::vector<TCategory> categories_;
     std::vector<TItem> items_;
+    // The trailing category: its document and caption, while it is there (the last category).
+    bool trailing_ = false;
+    std::shared_ptr<const pugi::xml_document> trailingDoc_;
+    QString trailingCaption_;
 };
 
 struct TCatalogueLoad {

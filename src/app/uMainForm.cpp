@@ -7,12 +7,15 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include <pugixml.hpp>
 
 #include <exception>
 
@@ -25,6 +28,10 @@ namespace {
 // The design size of Panel3 (618 - 185) and btnInstallChe's distance from its right edge.
 constexpr int kPanel3DesignWidth = 618 - 185;
 constexpr int kInstallCheRightGap = kPanel3DesignWidth - (130 + 80);
+// The row of the search field and the Open… button above the tree.
+constexpr int kFindRowHeight = 22;
+// My Winks, inside the per-user data folder.
+constexpr const char* kLibraryFolder = "MyWinks/";
 
 // A button showing an action: enabled state (and, when takeCaption, caption) follow the action,
 // a click triggers it.
@@ -84,6 +91,7 @@ TfrmMainForm::~TfrmMainForm() {
     // The units go first, while the window they report to is whole: a completion that arrives
     // as the installer stops must find a window to tell. The file install refers to the
     // queue and to FServer, so it goes before both.
+    delete import_;
     delete fileInstall_;
     delete installs_;
     delete upgrade_;
@@ -121,6 +129,30 @@ void TfrmMainForm::createActions() {
     actHelp->setEnabled(false);  // no handler, so shown disabled
     actAbout = make("&About");
     actAbout->setObjectName("actAbout");
+    actFind = new QAction(QStringLiteral("&Find"), this);
+    actFind->setObjectName("actFind");
+    actFind->setShortcut(QKeySequence::Find);
+    actFind->setShortcutContext(Qt::WindowShortcut);
+    addAction(actFind);
+    actOpen = new QAction(QStringLiteral("&Open…"), this);
+    actOpen->setObjectName("actOpen");
+    actOpen->setShortcut(QKeySequence::Open);
+    actOpen->setShortcutContext(Qt::WindowShortcut);
+    actOpen->setToolTip(QStringLiteral("Open Wink content files (Ctrl+O)"));
+    addAction(actOpen);
+    actImport = new QAction(QStringLiteral("Import &folder…"), this);
+    actImport->setObjectName("actImport");
+    importFolderDialog_ = [](QWidget* owner) {
+        return QFileDialog::getExistingDirectory(owner, QStringLiteral("Import folder"));
+    };
+    actRemove = new QAction(QStringLiteral("&Remove"), this);
+    actRemove->setObjectName("actRemove");
+    actRemove->setShortcut(QKeySequence::Delete);
+    actRemove->setShortcutContext(Qt::WidgetShortcut);
+    openFilesDialog_ = [](QWidget* owner) {
+        return QFileDialog::getOpenFileNames(owner, QStringLiteral("Open"), QString(),
+                                             QStringLiteral("Wink content files (*.mca *.mco)"));
+    };
 }
 
 void TfrmMainForm::createStatusBar() {
@@ -131,6 +163,10 @@ void TfrmMainForm::createStatusBar() {
     staOptStatePanel = new QLabel(staOptState);
     staOptStatePanel->setObjectName("staOptStatePanel");
     staOptState->addWidget(staOptStatePanel, 1);  // one panel, spanning the bar
+    lblShown = new QLabel(staOptState);
+    lblShown->setObjectName("lblShown");
+    lblShown->hide();
+    staOptState->addPermanentWidget(lblShown);
     prgUpgrade = new QProgressBar(staOptState);
     prgUpgrade->setObjectName("prgUpgrade");
     prgUpgrade->setFixedSize(150, 15);
@@ -146,6 +182,30 @@ void TfrmMainForm::createTreePanel() {
     Panel1->setFixedWidth(185);
     auto* fill = new QVBoxLayout(Panel1);
     fill->setContentsMargins(0, 0, 0, 0);
+    fill->setSpacing(0);
+
+    edtFind = new QLineEdit(Panel1);
+    edtFind->setObjectName("edtFind");
+    edtFind->setClearButtonEnabled(true);
+    edtFind->setPlaceholderText(QStringLiteral("Find"));
+    edtFind->setFixedHeight(kFindRowHeight);
+    btnOpen = new QToolButton(Panel1);
+    btnOpen->setObjectName("btnOpen");
+    btnOpen->setDefaultAction(actOpen);
+    btnOpen->setText(QStringLiteral("…"));
+    btnOpen->setAutoRaise(true);
+    btnOpen->setFixedHeight(kFindRowHeight);
+    btnOpen->setPopupMode(QToolButton::MenuButtonPopup);
+    auto* openMenu = new QMenu(btnOpen);
+    openMenu->addAction(actOpen);
+    openMenu->addAction(actImport);
+    btnOpen->setMenu(openMenu);
+    auto* findRow = new QHBoxLayout;
+    findRow->setContentsMargins(0, 0, 0, 0);
+    findRow->setSpacing(0);
+    findRow->addWidget(edtFind, 1);
+    findRow->addWidget(btnOpen);
+    fill->addLayout(findRow);
 
     treWinksList = new QTreeView(Panel1);
     treWinksList->setObjectName("treWinksList");
@@ -168,6 +228,9 @@ void TfrmMainForm::createTreePanel() {
     treWinksList->setPalette(keep);
     treWinksList->setContextMenuPolicy(Qt::CustomContextMenu);
     fill->addWidget(treWinksList);
+    treWinksList->addAction(actRemove);  // Delete while the tree has the focus
+    treWinksListFilter = new TCatalogueFilter(treWinksList, this);
+    treWinksListFilter->setObjectName("treWinksListFilter");
     centralWidget()->layout()->addWidget(Panel1);
 }
 
@@ -180,10 +243,16 @@ void TfrmMainForm::createTreePopupMenu() {
     PopupMenu1->addAction(actHelp);
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(actAbout);
+    mnuLibrary = new QMenu(this);
+    mnuLibrary->setObjectName("mnuLibrary");
+    mnuLibrary->addAction(actInstall);
+    mnuLibrary->addSeparator();
+    mnuLibrary->addAction(actRemove);
     // The right press has selected the node under the pointer: the menu's Install is for it.
     connect(treWinksList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         OfferInstall(TWinksTreeModel::IsItem(SelectedNode()));
-        PopupMenu1->popup(treWinksList->viewport()->mapToGlobal(pos));
+        QMenu* menu = LibraryCopy(SelectedNode()).empty() ? PopupMenu1 : mnuLibrary;
+        menu->popup(treWinksList->viewport()->mapToGlobal(pos));
     });
 }
 
@@ -235,6 +304,17 @@ void TfrmMainForm::createButtonBar() {
 }
 
 void TfrmMainForm::createUnits() {
+    library_ = std::make_unique<TWinkLibrary>(Global.DataFolder + kLibraryFolder);
+    import_ = new TLibraryImport(*library_, this);
+    connect(import_, &TLibraryImport::Progress, this, [this](int done, int total) {
+        prgUpgrade->setVisible(true);
+        ShowProgress(done, total);  // total 0: busy while the folder is walked
+    });
+    connect(import_, &TLibraryImport::ItemAdded, this, [this] { ShowLibrary(); });
+    connect(import_, &TLibraryImport::Failed, this, [this](const QString& message) {
+        ShowMessage(message.toStdString(), TMsgIcon::Error);
+    });
+    connect(import_, &TLibraryImport::Finished, this, &TfrmMainForm::ImportFinished);
     installs_ = new TInstallQueue(platform_.CreateInstaller, this);
     upgrade_ = new TCatalogueUpgrade(Global, roots_.CatalogueRoot, this);
     connect(installs_, &TInstallQueue::StatusText, this, &TfrmMainForm::SetStatusText);
@@ -244,6 +324,9 @@ void TfrmMainForm::createUnits() {
     connect(installs_, &TInstallQueue::PendingChanged, this, [this](bool pending) {
         if (!pending) installOffered_ = true;  // a command that ends enables Install again
         UpdateActions();
+        // Once the queue has settled after its completion: the next file chosen with Open….
+        if (!pending)
+            QMetaObject::invokeMethod(this, &TfrmMainForm::OpenNextQueued, Qt::QueuedConnection);
     });
     connect(upgrade_, &TCatalogueUpgrade::StatusText, this, &TfrmMainForm::SetStatusText);
     connect(upgrade_, &TCatalogueUpgrade::Message, this, [this](const QString& text) {
@@ -260,6 +343,8 @@ void TfrmMainForm::createUnits() {
     connect(upgrade_, &TCatalogueUpgrade::RunningChanged, this, [this](bool running) {
         if (!running) installOffered_ = true;
         UpdateActions();
+        if (!running)
+            QMetaObject::invokeMethod(this, &TfrmMainForm::OpenNextQueued, Qt::QueuedConnection);
     });
 }
 
@@ -362,6 +447,7 @@ void TfrmMainForm::ensureFileAssociation() {
 
 void TfrmMainForm::handleFileArgument() {
     if (fileArgument_.empty()) return;
+    AddToLibrary(fileArgument_);
     UnpackAndPreview(fileArgument_);
     InstallFileThroughServer("", fileArgument_);
 }
@@ -373,13 +459,54 @@ void TfrmMainForm::LoadWinksList(const platform::TXMLDocument* parsed) {
     const TCatalogueLoad load = LoadCatalogue(xmlWinksFile, Global.DataFolder + kCatalogueFileName,
                                               *treWinksListModel, parsed);
     FItemCount = load.ItemCount;
-    if (load.ExpandFirst) treWinksList->expand(treWinksListModel->CategoryIndex(0));
+    // Under an active filter the view shows the filter, which expands what it shows itself.
+    if (load.ExpandFirst && treWinksList->model() == treWinksListModel)
+        treWinksList->expand(treWinksListModel->CategoryIndex(0));
+    ShowLibrary();  // a load empties the tree, My Winks too
     if (!load.Ok) {
         ShowMessage("Load the Winks list failed.", TMsgIcon::None);
         return;
     }
     FCurrentItem = platform::TXMLNode();
     SetStatusText(QString::number(FItemCount) + " Winks of MSN Messenger in the list.");
+}
+
+// ---- My Winks ---------------------------------------------------------------------------------
+
+// The tree reads its items from a document of the library's items, made here in memory. An
+// empty library shows no category.
+void TfrmMainForm::ShowLibrary() {
+    if (library_->Items().empty()) {
+        treWinksListModel->SetTrailingCategory(nullptr, {}, {});
+        return;
+    }
+    auto doc = std::make_shared<pugi::xml_document>();
+    pugi::xml_node category =
+        doc->append_child(TWinkLibrary::kRootElement).append_child(TWinkLibrary::kCategoryElement);
+    for (const TLibraryItem& item : library_->Items()) {
+        pugi::xml_node wink = category.append_child("Wink");
+        wink.append_attribute("WinkName") = item.Name.c_str();
+        wink.append_attribute("File") = item.File.c_str();
+    }
+    treWinksListModel->SetTrailingCategory(std::move(doc), category,
+                                           QString::fromUtf8(TWinkLibrary::kCategoryCaption));
+}
+
+std::string TfrmMainForm::LibraryCopy(const QModelIndex& node) const {
+    if (!TWinksTreeModel::IsItem(node) || !treWinksListModel->InTrailingCategory(node)) return {};
+    TLibraryItem item;
+    item.File = treWinksListModel->ItemElement(node).AttributeValue("File").Text();
+    return library_->CopyPath(item);
+}
+
+void TfrmMainForm::AddToLibrary(const std::string& file) {
+    try {
+        const TAddResult result = library_->Add(file);
+        if (result.Outcome == TAddOutcome::Added) ShowLibrary();
+        if (!result.Error.empty()) SetStatusText(QString::fromStdString(result.Error));
+    } catch (const ELibraryError& e) {
+        ShowMessage(e.what(), TMsgIcon::Error);
+    }
 }
 
 // ---- helpers ----------------------------------------------------------------------------------
@@ -398,8 +525,9 @@ QString TfrmMainForm::StatusText() const {
 }
 
 QModelIndex TfrmMainForm::SelectedNode() const {
+    // The view shows the catalogue model or, while a text is set, the Find filter over it.
     const QModelIndexList selected = treWinksList->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? QModelIndex() : selected.first();
+    return selected.isEmpty() ? QModelIndex() : treWinksListFilter->SourceIndex(selected.first());
 }
 
 }  // namespace zephyrine::app

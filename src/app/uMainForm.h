@@ -6,9 +6,12 @@
 // Tests reach its widgets by object name (findChild) and the units through the accessors below.
 #pragma once
 
+#include "app/CatalogueFilter.h"
 #include "app/CatalogueUpgrade.h"
 #include "app/ContentFileInstall.h"
 #include "app/InstallQueue.h"
+#include "app/LibraryImport.h"
+#include "app/WinkLibrary.h"
 #include "app/WinksCatalogue.h"
 #include "app/WinksGlobal.h"
 #include "platform/InstancePresence.h"
@@ -18,15 +21,18 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -85,8 +91,30 @@ class TfrmMainForm : public QMainWindow {
     void InstallFileThroughServer(const std::string& name, const std::string& file);
     // A content file dropped on the open window: the same unpack, preview and install.
     void OpenDroppedFile(const std::string& file);
+    // Open…: the chosen content files, each in turn as if dropped; the next starts when the
+    // install before it has ended.
+    void actOpenExecute();
+    // The file dialog of Open…: the files the user accepted (none when cancelled). Tests hand
+    // their own.
+    using TOpenFilesDialog = std::function<QStringList(QWidget* owner)>;
+    void SetOpenFilesDialog(TOpenFilesDialog dialog) { openFilesDialog_ = std::move(dialog); }
+    // Import folder…: every content file under the chosen folder into My Winks, with the
+    // progress bar; Escape stops it. A folder dropped on the window does the same.
+    void actImportExecute();
+    void ImportFolder(const std::string& folder);
+    using TFolderDialog = std::function<QString(QWidget* owner)>;
+    void SetImportFolderDialog(TFolderDialog dialog) { importFolderDialog_ = std::move(dialog); }
+    TLibraryImport& Import() { return *import_; }
+    // Removes the selected item of My Winks, once the user has confirmed it.
+    void actRemoveExecute();
     // Ends a running update's request; the update then ends as unsuccessful, nothing replaced.
     void AbortUpgrade();
+
+    // My Winks: the user's library of the content files opened, dropped or given at start.
+    TWinkLibrary& Library() { return *library_; }
+    // Keeps the content file in My Winks and shows it there; refusals go to the status text, a
+    // library that cannot be written to a message box.
+    void AddToLibrary(const std::string& file);
 
     // An update runs, or an install waits for the messenger.
     bool Busy() const;
@@ -98,6 +126,8 @@ class TfrmMainForm : public QMainWindow {
     QString StatusText() const;
     // The selected node of treWinksList (invalid when none).
     QModelIndex SelectedNode() const;
+    // The Find filter over treWinksList.
+    TCatalogueFilter& Filter() { return *treWinksListFilter; }
     // The item last clicked and previewed (null when none).
     const platform::TXMLNode& CurrentItem() const { return FCurrentItem; }
     // The number of items in the tree, as the last load counted them.
@@ -144,9 +174,16 @@ class TfrmMainForm : public QMainWindow {
     // Drags over the window or any widget in it: content files are taken, the rest refused.
     bool RouteContentFileDrag(QObject* receiver, QEvent* event);
     std::string DroppedContentFile(const QMimeData* data) const;
+    std::string DroppedFolder(const QMimeData* data) const;
+    void ImportFinished(int added, int notCabinet, int duplicates, int unreadable);
     // Escape while an update's request runs aborts it.
     bool RouteUpgradeEscape(QObject* receiver, QEvent* event);
     void ShowProgress(int value, int maximum);
+    void OpenNextQueued();
+    // The library's items into the tree's trailing category.
+    void ShowLibrary();
+    // The kept copy of a node of My Winks; "" for any other node.
+    std::string LibraryCopy(const QModelIndex& node) const;
     void PlayMovie(const std::string& movie);
     void treWinksListMouseUp() {}  // does nothing
     void layoutButtonBar();
@@ -163,9 +200,15 @@ class TfrmMainForm : public QMainWindow {
     // Beside the panel while the new catalogue downloads: its bytes received.
     QProgressBar* prgUpgrade = nullptr;
     QWidget* Panel1 = nullptr;
+    // Find: the search field above the tree, the filter it sets, and "N of M shown" beside the
+    // status panel while a filter is active.
+    QLineEdit* edtFind = nullptr;
+    QLabel* lblShown = nullptr;
+    QToolButton* btnOpen = nullptr;  // beside the search field: Open…
     QTreeView* treWinksList = nullptr;
     TImageList ImageList1;
     TWinksTreeModel* treWinksListModel = nullptr;
+    TCatalogueFilter* treWinksListFilter = nullptr;
     QWidget* Panel2 = nullptr;
     QWidget* flsPreview = nullptr;                         // the preview control or its placeholder
     platform::TFlashControl* flsPreviewControl = nullptr;  // null with the placeholder
@@ -184,12 +227,19 @@ class TfrmMainForm : public QMainWindow {
     QAction* actUpgrade = nullptr;
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
+    QAction* actFind = nullptr;    // Ctrl+F: to the search field
+    QAction* actOpen = nullptr;    // Ctrl+O: content files through the file dialog
+    QAction* actImport = nullptr;  // beside Open…: a folder into My Winks
+    QAction* actRemove = nullptr;  // Delete in the tree: an item of My Winks
+    QMenu* mnuLibrary = nullptr;   // the tree's menu on an item of My Winks
     TApplicationEvents* ApplicationEvents1 = nullptr;
 
     // ---- the workflows, children of the window --------------------------------------------------
     TCatalogueUpgrade* upgrade_ = nullptr;
     TInstallQueue* installs_ = nullptr;
     TContentFileInstall* fileInstall_ = nullptr;
+    std::unique_ptr<TWinkLibrary> library_;
+    TLibraryImport* import_ = nullptr;
 
     // ---- what the creator gave, and the window's own state --------------------------------------
     TGlobal& Global;
@@ -202,6 +252,9 @@ class TfrmMainForm : public QMainWindow {
     bool shown_ = false;
     bool installOffered_ = true;  // Install may be enabled: an item was chosen, or a command ended
     bool closeAfterUpgrade_ = false;  // a close arrived while the update ran
+    TOpenFilesDialog openFilesDialog_;
+    TFolderDialog importFolderDialog_;
+    std::deque<std::string> openQueue_;  // files chosen with Open… not yet started
 };
 
 }  // namespace zephyrine::app

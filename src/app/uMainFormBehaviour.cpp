@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QShowEvent>
@@ -73,6 +74,27 @@ void TfrmMainForm::createEventBindings() {
     connect(actAbout, &QAction::triggered, this, guarded(&TfrmMainForm::actAboutExecute));
     connect(btnClose, &QPushButton::clicked, this, guarded(&TfrmMainForm::btnCloseClick));
     connect(btnSupport, &QPushButton::clicked, this, guarded(&TfrmMainForm::btnSupportClick));
+    connect(actOpen, &QAction::triggered, this, guarded(&TfrmMainForm::actOpenExecute));
+    connect(actImport, &QAction::triggered, this, guarded(&TfrmMainForm::actImportExecute));
+    connect(actRemove, &QAction::triggered, this, guarded(&TfrmMainForm::actRemoveExecute));
+
+    // Find: Ctrl+F to the field, its text to the filter, Escape in it clears it.
+    connect(actFind, &QAction::triggered, this, [this] {
+        edtFind->setFocus(Qt::ShortcutFocusReason);
+        edtFind->selectAll();
+    });
+    connect(edtFind, &QLineEdit::textChanged, treWinksListFilter, &TCatalogueFilter::SetText);
+    new TEventHook(edtFind, [this](QEvent* event) {
+        if (event->type() != QEvent::KeyPress ||
+            static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape || edtFind->text().isEmpty())
+            return false;
+        edtFind->clear();
+        return true;
+    });
+    connect(treWinksListFilter, &TCatalogueFilter::CountsChanged, this, [this] {
+        lblShown->setText(treWinksListFilter->CountText());
+        lblShown->setVisible(treWinksListFilter->Active());
+    });
 }
 
 // ---- What may run while a command is under way --------------------------------------------------
@@ -80,18 +102,20 @@ void TfrmMainForm::createEventBindings() {
 // The update's requests pump the event loop (CatalogueUpgrade), and an install waits for the
 // messenger's completion event (InstallQueue); the window stays live through both, so any
 // handler could otherwise run inside another. The rule, kept here and nowhere else:
-//  - While an update runs or an install is pending, no command starts: Install, Install
-//    Checked, Upgrade and a dropped content file are refused (StartCommand), and the three
-//    actions are shown disabled (UpdateActions). A drag over the window is refused meanwhile.
+//  - While an update runs, an install is pending or a folder is imported, no command starts:
+//    Install, Install Checked, Upgrade, Open…, Import folder…, Remove and a dropped content
+//    file or folder are refused (StartCommand), and the actions are shown disabled
+//    (UpdateActions). A drag over the window is refused meanwhile. The files chosen with
+//    Open… wait in openQueue_ and start one at a time, each when nothing is under way.
 //  - A click in the tree, or the tree's menu, still previews and chooses an item, but never
 //    enables Install while either is under way (OfferInstall).
 //  - About, Support and the preview pane work as ever.
-//  - Escape aborts the update's running request; a close waits until the update has unwound
-//    and then closes the window (closeEvent).
-// When the update or the last install ends, the three actions are enabled again.
+//  - Escape aborts the update's running request or stops the import; a close waits until the
+//    update has unwound and then closes the window (closeEvent).
+// When the update, the last install or the import ends, the actions are enabled again.
 
 bool TfrmMainForm::Busy() const {
-    return upgrade_->Running() || installs_->Pending();
+    return upgrade_->Running() || installs_->Pending() || import_->Running();
 }
 
 void TfrmMainForm::StartCommand(const std::function<void()>& command) {
@@ -105,6 +129,9 @@ void TfrmMainForm::UpdateActions() {
     actInstall->setEnabled(idle && installOffered_);
     actUpgrade->setEnabled(idle);
     actInstallChe->setEnabled(idle);
+    actOpen->setEnabled(idle && openQueue_.empty());
+    actImport->setEnabled(idle && openQueue_.empty());
+    actRemove->setEnabled(idle);
 }
 
 void TfrmMainForm::OfferInstall(bool offered) {
@@ -117,7 +144,11 @@ void TfrmMainForm::OfferInstall(bool offered) {
 void TfrmMainForm::treWinksListClick() {
     const QModelIndex node = SelectedNode();
     const bool item = TWinksTreeModel::IsItem(node);
-    if (item) {
+    const std::string copy = LibraryCopy(node);
+    if (!copy.empty()) {  // an item of My Winks: previewed from its kept copy
+        FCurrentItem = treWinksListModel->ItemElement(node);
+        UnpackAndPreview(copy);
+    } else if (item) {
         PreviewItem(treWinksListModel->ItemElement(node));  // throws: Install stays as it was
     } else {                                                // nothing selected, or a category
         FCurrentItem = platform::TXMLNode();
@@ -132,6 +163,14 @@ void TfrmMainForm::actInstallExecute() {
         const QModelIndex node = SelectedNode();
         if (!TWinksTreeModel::IsItem(node)) {
             ShowMessage("Please select a Wink in the list.", TMsgIcon::Information);
+            return;
+        }
+        if (const std::string copy = LibraryCopy(node); !copy.empty()) {
+            try {  // through the embedded server, as a content file is
+                InstallFileThroughServer("", copy);
+            } catch (const std::exception& e) {
+                ShowMessage(e.what(), TMsgIcon::Error);
+            }
             return;
         }
         std::string url;
@@ -150,7 +189,8 @@ void TfrmMainForm::actInstallCheExecute() {
         std::vector<TInstallJob> jobs;
         try {
             // Every node in tree order: each category followed by its items.
-            for (int c = 0; c < treWinksListModel->CategoryCount(); ++c) {
+            // The catalogue's categories only: My Winks is never checked.
+            for (int c = 0; c < treWinksListModel->CatalogueCategoryCount(); ++c) {
                 for (int i = 0; i < treWinksListModel->ItemCount(c); ++i) {
                     const QModelIndex item = treWinksListModel->ItemIndex(c, i);
                     if (treWinksListModel->StateIndex(item) != kCheckedStateIndex) continue;
@@ -198,12 +238,76 @@ void TfrmMainForm::InstallFileThroughServer(const std::string& name, const std::
 // A new single install, like the others: the commands wait for its completion.
 void TfrmMainForm::OpenDroppedFile(const std::string& file) {
     StartCommand([this, &file] {
+        AddToLibrary(file);
         UnpackAndPreview(file);
         try {
             InstallFileThroughServer("", file);
         } catch (const std::exception& e) {
             ShowMessage(e.what(), TMsgIcon::Error);
         }
+    });
+}
+
+void TfrmMainForm::actOpenExecute() {
+    if (Busy() || !openQueue_.empty() || !openFilesDialog_) return;
+    for (const QString& file : openFilesDialog_(this))
+        openQueue_.push_back(file.toStdString());
+    OpenNextQueued();
+}
+
+// A file whose install could not start (reported already) does not hold up the rest.
+void TfrmMainForm::OpenNextQueued() {
+    while (!openQueue_.empty() && !Busy()) {
+        const std::string file = openQueue_.front();
+        openQueue_.pop_front();
+        OpenDroppedFile(file);
+    }
+    UpdateActions();
+}
+
+void TfrmMainForm::actImportExecute() {
+    if (Busy() || !openQueue_.empty() || !importFolderDialog_) return;
+    const QString folder = importFolderDialog_(this);
+    if (!folder.isEmpty()) ImportFolder(folder.toStdString());
+}
+
+void TfrmMainForm::ImportFolder(const std::string& folder) {
+    StartCommand([this, &folder] {
+        if (import_->Start(folder)) SetStatusText(QStringLiteral("Importing into My Winks.."));
+    });
+}
+
+void TfrmMainForm::ImportFinished(int added, int notCabinet, int duplicates, int unreadable) {
+    prgUpgrade->hide();
+    SetStatusText(QString("%1 Winks added to My Winks%2: %3 not content files, %4 kept already, "
+                          "%5 unreadable.")
+                      .arg(added)
+                      .arg(import_->Cancelled() ? QStringLiteral(" (stopped)") : QString())
+                      .arg(notCabinet)
+                      .arg(duplicates)
+                      .arg(unreadable));
+    installOffered_ = true;
+    UpdateActions();
+    QMetaObject::invokeMethod(this, &TfrmMainForm::OpenNextQueued, Qt::QueuedConnection);
+}
+
+void TfrmMainForm::actRemoveExecute() {
+    StartCommand([this] {
+        const QModelIndex node = SelectedNode();
+        if (LibraryCopy(node).empty()) return;
+        const platform::TXMLNode element = treWinksListModel->ItemElement(node);
+        const std::string name = element.AttributeValue("WinkName").Text();
+        if (!platform_.MessageBox || !platform_.MessageBox->Confirm(
+                                         this, "Remove \"" + name + "\" from My Winks?", kAppTitle))
+            return;
+        try {
+            library_->Remove(element.AttributeValue("File").Text());
+        } catch (const ELibraryError& e) {
+            ShowMessage(e.what(), TMsgIcon::Error);
+            return;
+        }
+        if (FCurrentItem == element) FCurrentItem = platform::TXMLNode();
+        ShowLibrary();
     });
 }
 
@@ -224,6 +328,15 @@ bool TfrmMainForm::IsOwnWidget(QObject* receiver) const {
     return widget != nullptr && (widget == this || isAncestorOf(widget));
 }
 
+// One local folder, while no command is under way; "" otherwise.
+std::string TfrmMainForm::DroppedFolder(const QMimeData* data) const {
+    if (data == nullptr || Busy() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().front();
+    if (!url.isLocalFile()) return {};
+    const QString folder = url.toLocalFile();
+    return QFileInfo(folder).isDir() ? folder.toStdString() : std::string();
+}
+
 // One local .mca or .mco file, while no command is under way; "" otherwise.
 std::string TfrmMainForm::DroppedContentFile(const QMimeData* data) const {
     if (data == nullptr || Busy() || data->urls().size() != 1) return {};
@@ -242,12 +355,16 @@ bool TfrmMainForm::RouteContentFileDrag(QObject* receiver, QEvent* event) {
     // dropped file itself.
     auto* drop = static_cast<QDropEvent*>(event);
     const std::string file = DroppedContentFile(drop->mimeData());
-    if (file.empty()) {
+    const std::string folder = file.empty() ? DroppedFolder(drop->mimeData()) : std::string();
+    if (file.empty() && folder.empty()) {
         drop->ignore();
         return true;
     }
     drop->acceptProposedAction();
-    if (type == QEvent::Drop) {
+    if (type == QEvent::Drop && !folder.empty()) {
+        QMetaObject::invokeMethod(
+            this, [this, folder] { ImportFolder(folder); }, Qt::QueuedConnection);
+    } else if (type == QEvent::Drop) {
         // Once the drop has been answered: the unpack blocks, and the source waits for us.
         QMetaObject::invokeMethod(
             this, [this, file] { OpenDroppedFile(file); }, Qt::QueuedConnection);
@@ -255,11 +372,16 @@ bool TfrmMainForm::RouteContentFileDrag(QObject* receiver, QEvent* event) {
     return true;
 }
 
+// Escape while an update's request or a folder import runs stops it.
 bool TfrmMainForm::RouteUpgradeEscape(QObject* receiver, QEvent* event) {
-    if (!upgrade_->RequestRunning() || event->type() != QEvent::KeyPress ||
+    if ((!upgrade_->RequestRunning() && !import_->Running()) || event->type() != QEvent::KeyPress ||
         static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape || !IsOwnWidget(receiver))
         return false;
-    upgrade_->Abort();
+    if (import_->Running()) {
+        import_->Cancel();
+    } else {
+        upgrade_->Abort();
+    }
     return true;
 }
 

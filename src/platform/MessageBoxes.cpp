@@ -30,6 +30,23 @@ void TQtMessageBox::Show(QWidget* owner, const std::string& text, const std::str
     box.exec();
 }
 
+bool TQtMessageBox::Confirm(QWidget* owner, const std::string& text, const std::string& caption) {
+    QMessageBox box(owner);
+    box.setWindowTitle(QString::fromStdString(caption));
+    box.setText(QString::fromStdString(text));
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Question);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool TStderrMessageBox::Confirm(QWidget*, const std::string& text, const std::string& caption) {
+    std::fprintf(stderr, "Confirm[%s]: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
 void TStderrMessageBox::Show(QWidget*, const std::string& text, const std::string& caption,
                              TMsgIcon) {
     std::fprintf(stderr, "MessageBox[%s]: %s\n", caption.c_str(), text.c_str());

@@ -12,13 +12,16 @@ class TQtMessageBox : public IMessageBox {
   public:
     void Show(QWidget* owner, const std::string& text, const std::string& caption,
               TMsgIcon icon) override;
+    bool Confirm(QWidget* owner, const std::string& text, const std::string& caption) override;
 };
 
-// One line per box on standard error: "MessageBox[<caption>]: <text>".
+// One line per box on standard error: "MessageBox[<caption>]: <text>"; a question is answered
+// No.
 class TStderrMessageBox : public IMessageBox {
   public:
     void Show(QWidget* owner, const std::string& text, const std::string& caption,
               TMsgIcon icon) override;
+    bool Confirm(QWidget* owner, const std::string& text, const std::string& caption) override;
 };
 
 // The stderr stand-in when the environment variable ZEPHYRINE_MESSAGE_BOX is "stderr" (tests

@@ -19,6 +19,8 @@ class IMessageBox {
     virtual ~IMessageBox() = default;
     virtual void Show(QWidget* owner, const std::string& text, const std::string& caption,
                       TMsgIcon icon) = 0;
+    // A question with Yes and No, No the default; true for Yes.
+    virtual bool Confirm(QWidget* owner, const std::string& text, const std::string& caption) = 0;
 };
 
 // Opens web and mail addresses in the user's programs (xdg-open).

@@ -10,6 +10,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QMimeData>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -108,7 +109,7 @@ class MainFormFileTest : public ::testing::Test {
     std::unique_ptr<app::TfrmMainForm> Create(const std::string& file = {},
                                               std::uint16_t port = 0) {
         platform::TPlatform p;
-        p.MessageBox = std::make_unique<test::TRecordingMessageBox>(messages);
+        p.MessageBox = std::make_unique<test::TRecordingMessageBox>(messages, confirm);
         p.CreateFlash = [this](QWidget* parent) { return flash = new TRecordingFlash(parent); };
         p.UrlCache = std::make_unique<TRecordingCache>(record);
         p.CreateInstaller = [this] { return std::make_unique<TRecordingInstaller>(record); };
@@ -140,6 +141,7 @@ class MainFormFileTest : public ::testing::Test {
         std::make_shared<std::vector<test::TShownMessage>>();
     std::shared_ptr<TRecord> record = std::make_shared<TRecord>();
     TRecordingFlash* flash = nullptr;
+    bool confirm = false;  // the answer to the window's questions
 };
 
 TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
@@ -374,6 +376,145 @@ TEST_F(MainFormFileTest, DroppedContentFileIsUnpackedPreviewedAndInstalled) {
     EXPECT_EQ(window->StatusText(), " installed successfully.");
     EXPECT_TRUE(test::Parts(*window).actUpgrade->isEnabled());
     EXPECT_TRUE(fs::exists(Stored("wink.xml")));
+}
+
+// Open…: the files the dialog accepted are unpacked, previewed and installed, one after another.
+TEST_F(MainFormFileTest, OpenedFilesAreInstalledOneAfterAnother) {
+    const std::string first =
+        ContentFile("first.mco", {{"first.xml", "<first/>"}}, {{"first.swf", "FWS 1"}});
+    const std::string second =
+        ContentFile("second.mca", {{"second.xml", "<second/>"}}, {{"second.swf", "FWS 2"}});
+    auto window = Create();
+    window->show();
+    int asked = 0;
+    window->SetOpenFilesDialog([&](QWidget* owner) {
+        ++asked;
+        EXPECT_EQ(owner, window.get());
+        return QStringList{QString::fromStdString(first), QString::fromStdString(second)};
+    });
+    QAction* open = test::Child<QAction>(*window, "actOpen");
+    EXPECT_EQ(open->shortcut(), QKeySequence(QKeySequence::Open));
+    open->trigger();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "first.swf"});
+    EXPECT_EQ(record->handedOver.size(), 1u) << "the second waits for the first";
+    EXPECT_FALSE(open->isEnabled());
+    open->trigger();
+    EXPECT_EQ(asked, 1) << "no second dialog while the files are under way";
+
+    ASSERT_TRUE(WaitForResults(2));
+    EXPECT_EQ(flash->played,
+              (std::vector<std::string>{Work() + "first.swf", Work() + "second.swf"}));
+    EXPECT_EQ(record->results, (std::vector<std::int32_t>{0, 0}));
+    EXPECT_EQ(record->handedOver.size(), 2u);
+    EXPECT_EQ(ReadFile(Stored("second.xml")), "<second/>");
+    EXPECT_EQ(window->StatusText(), " installed successfully.");
+    EXPECT_TRUE(open->isEnabled());
+    EXPECT_TRUE(messages->empty());
+}
+
+// My Winks: every file opened is kept, listed after the catalogue, and still there in a new
+// window; its items preview from the kept copy and install through the embedded server.
+TEST_F(MainFormFileTest, OpenedFilesAreKeptInMyWinksAcrossRestarts) {
+    const std::string first = ContentFile("first.mco", {{"first.xml", "<wink name=\"Kiss\"/>"}},
+                                          {{"first.swf", "FWS 1"}});
+    const std::string second =
+        ContentFile("second.mca", {{"second.xml", "<wink/>"}}, {{"second.swf", "FWS 2"}});
+    {
+        auto window = Create();
+        window->SetOpenFilesDialog([&](QWidget*) {
+            return QStringList{QString::fromStdString(first), QString::fromStdString(second)};
+        });
+        test::Child<QAction>(*window, "actOpen")->trigger();
+        ASSERT_TRUE(WaitForResults(2));
+        EXPECT_EQ(window->ItemCount(), 1) << "the catalogue's count only";
+        EXPECT_EQ(window->StatusText(), " installed successfully.");
+    }
+    fs::remove(first);
+    fs::remove(second);
+    auto window = Create();
+    EXPECT_EQ(window->StatusText(), "1 Winks of MSN Messenger in the list.");
+    const app::TWinksTreeModel& model = *test::Parts(*window).treWinksListModel;
+    ASSERT_EQ(model.CategoryCount(), 2);
+    EXPECT_EQ(model.TrailingCategory(), 1);
+    EXPECT_EQ(model.Caption(model.CategoryIndex(1)), "My Winks");
+    ASSERT_EQ(model.ItemCount(1), 2);
+    EXPECT_EQ(model.Caption(model.ItemIndex(1, 0)), "Kiss");
+    EXPECT_EQ(model.Caption(model.ItemIndex(1, 1)), "second");
+    EXPECT_FALSE(model.flags(model.ItemIndex(1, 0)) & Qt::ItemIsUserCheckable);
+
+    window->show();
+    QTreeView* tree = test::Parts(*window).treWinksList;
+    tree->expand(model.CategoryIndex(1));
+    const QRect r = tree->visualRect(model.ItemIndex(1, 1));
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
+    QApplication::processEvents();
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "second.swf"});
+    ASSERT_TRUE(test::Parts(*window).actInstall->isEnabled());
+    test::Parts(*window).actInstall->trigger();
+    ASSERT_TRUE(WaitForResults(3));
+    EXPECT_EQ(record->results.back(), 0);
+    EXPECT_EQ(ReadFile(Stored("second.xml")), "<wink/>");
+    EXPECT_TRUE(messages->empty());
+
+    // Remove asks first: No keeps the item, Yes removes it and its copy.
+    const std::string library = window->Library().Folder();
+    const std::string copy = window->Library().CopyPath(window->Library().Items()[0]);
+    for (const bool answer : {false, true}) {
+        window.reset();
+        confirm = answer;
+        messages->clear();
+        window = Create();
+        window->show();
+        QTreeView* view = test::Parts(*window).treWinksList;
+        view->expand(test::Parts(*window).treWinksListModel->CategoryIndex(1));
+        view->setCurrentIndex(test::Parts(*window).treWinksListModel->ItemIndex(1, 0));
+        test::Child<QAction>(*window, "actRemove")->trigger();
+        ASSERT_EQ(messages->size(), 1u);
+        EXPECT_EQ((*messages)[0].Text, "Remove \"Kiss\" from My Winks?");
+        EXPECT_EQ(test::Parts(*window).treWinksListModel->ItemCount(1), answer ? 1 : 2);
+        EXPECT_EQ(fs::exists(copy), !answer);
+    }
+    EXPECT_EQ(app::TWinkLibrary(library).Items().size(), 1u);
+}
+
+// Import folder…: every content file under the folder, a non-cabinet skipped and counted, the
+// same bytes kept once; Escape stops an import.
+TEST_F(MainFormFileTest, ImportedFolderFillsMyWinksAndEscapeStopsIt) {
+    fs::create_directories(dir / "winks/deeper");
+    const std::string a = ContentFile("a.mco", {{"a.xml", "<a/>"}}, kMovie);
+    fs::copy_file(a, dir / "winks/a.mco");
+    fs::copy_file(a, dir / "winks/deeper/again.MCO");
+    fs::rename(ContentFile("b.mca", {{"b.xml", "<b/>"}}, kMovie), dir / "winks/deeper/b.mca");
+    WriteFile(dir / "winks/broken.mca", "not a cabinet");
+    WriteFile(dir / "winks/notes.txt", "x");
+    auto window = Create();
+    window->show();
+    window->SetImportFolderDialog([&](QWidget*) { return QString::fromStdString(dir / "winks"); });
+
+    QAction* import = test::Child<QAction>(*window, "actImport");
+    import->trigger();  // stopped before its first step
+    ASSERT_TRUE(window->Import().Running());
+    EXPECT_FALSE(test::Parts(*window).actUpgrade->isEnabled());
+    QTest::keyClick(test::Parts(*window).treWinksList, Qt::Key_Escape);
+    EXPECT_FALSE(window->Import().Running());
+    EXPECT_NE(window->StatusText().indexOf("(stopped)"), -1) << window->StatusText().toStdString();
+    EXPECT_TRUE(test::Parts(*window).actUpgrade->isEnabled());
+
+    import->trigger();
+    QElapsedTimer t;
+    t.start();
+    while (window->Import().Running() && t.elapsed() < kInstallTimeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(window->Import().Running());
+    EXPECT_EQ(window->StatusText(),
+              "2 Winks added to My Winks: 1 not content files, 1 kept already, 0 unreadable.");
+    EXPECT_FALSE(test::Parts(*window).prgUpgrade->isVisible());
+    const app::TWinksTreeModel& model = *test::Parts(*window).treWinksListModel;
+    ASSERT_EQ(model.TrailingCategory(), 1);
+    EXPECT_EQ(model.ItemCount(1), 2);
+    EXPECT_EQ(window->ItemCount(), 1);
+    EXPECT_TRUE(messages->empty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "support/LocalHttpServer.h"
 
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -387,3 +388,67 @@ TEST_F(MainFormInstallTest, TreeItemsCarryCheckBoxesAtStateIndexTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+QLineEdit* FindField(const app::TfrmMainForm& window) {
+    return test::Child<QLineEdit>(window, "edtFind");
+}
+
+}  // namespace
+
+// Find: typing shows only the matching items, the count text stays the catalogue's, checks made
+// before or during the filter hold, and Install Checked takes what is checked, shown or not.
+TEST_F(MainFormInstallTest, FindShowsMatchesKeepsChecksAndInstallCheckedTakesHiddenItems) {
+    MakePack("foo.cab", "foo.xml");
+    MakePack("baz.cab", "baz.xml");
+    MakePack("owl.cab", "owl.xml");
+    CreateWindow();
+    QTreeView* tree = test::Parts(*window).treWinksList;
+    QLabel* shown = test::Child<QLabel>(*window, "lblShown");
+    const QString count = window->StatusText();
+    EXPECT_EQ(count, "5 Winks of MSN Messenger in the list.");
+    EXPECT_FALSE(shown->isVisible());
+    Check(Item(0, 0));  // Foo and Owl are hidden by the filter below
+    Check(Item(1, 0));
+
+    EXPECT_EQ(test::Child<QAction>(*window, "actFind")->shortcut(),
+              QKeySequence(QKeySequence::Find));
+    test::Child<QAction>(*window, "actFind")->trigger();
+    EXPECT_EQ(window->focusWidget(), FindField(*window));
+    QTest::keyClicks(FindField(*window), "bA");
+    QAbstractItemModel* view = tree->model();
+    ASSERT_NE(view, test::Parts(*window).treWinksListModel);
+    ASSERT_EQ(view->rowCount(), 1);
+    const QModelIndex animals = view->index(0, 0);
+    ASSERT_EQ(view->rowCount(animals), 2);
+    EXPECT_EQ(view->index(0, 0, animals).data().toString(), "Bar");
+    EXPECT_EQ(view->index(1, 0, animals).data().toString(), "Baz");
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->text(), "2 of 5 shown");
+    EXPECT_EQ(window->StatusText(), count);
+    EXPECT_EQ(window->ItemCount(), 5);
+
+    // A click on a shown item is the catalogue's item; a check set here is the catalogue's.
+    Click(view->index(1, 0, animals));
+    EXPECT_EQ(window->CurrentItem().AttributeValue("WinkName").Text(), "Baz");
+    EXPECT_EQ(window->SelectedNode(), Item(0, 2));
+    view->setData(view->index(1, 0, animals), Qt::Checked, Qt::CheckStateRole);
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->StateIndex(Item(0, 2)), 2);
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->StateIndex(Item(0, 0)), 2);
+
+    // Escape in the field clears it: the whole tree again, the label hidden.
+    QTest::keyClick(FindField(*window), Qt::Key_Escape);
+    EXPECT_TRUE(FindField(*window)->text().isEmpty());
+    EXPECT_EQ(tree->model(), test::Parts(*window).treWinksListModel);
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->StateIndex(Item(1, 0)), 2);
+
+    QTest::keyClicks(FindField(*window), "owl");
+    ASSERT_EQ(tree->model()->rowCount(), 1);
+    test::Parts(*window).actInstallChe->trigger();
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_EQ(*handedOver,
+              (std::vector<std::string>{Url("foo.cab"), Url("baz.cab"), Url("owl.cab")}));
+    EXPECT_TRUE(messages->empty());
+}

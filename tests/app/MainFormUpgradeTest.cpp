@@ -105,8 +105,14 @@ TEST_F(MainFormUpgradeTest, MoreItemsOnTheServerReplaceTheCatalogueAndReloadTheT
     WriteFile(site / "download/winkscount.txt", "[Config]\r\nCurrentWinks=40\r\n");
     WriteFile(site / "download/newnmpwinkslist.dat", kNew);
     mediatest::TLocalHttpServer server(site.Path());
+    // My Winks holds one item: never counted as the catalogue's, never touched by the update.
+    ASSERT_TRUE(mediatest::MakeCabinet(app / "kept.mco", {{"kept.xml", "<kept/>"}}));
+    ASSERT_EQ(app::TWinkLibrary(app / "MyWinks/").Add(app / "kept.mco").Outcome,
+              app::TAddOutcome::Added);
+    const std::string library = ReadFile(app / "MyWinks/MyWinks.dat");
     Create(server.Root());
     ASSERT_EQ(window->ItemCount(), 37);
+    EXPECT_EQ(window->StatusText(), "37 Winks of MSN Messenger in the list.");
 
     EXPECT_EQ(Upgrade(), (std::vector<std::string>{kPleaseWait, kConnected, kDownloading,
                                                    "40 Winks of MSN Messenger in the list."}));
@@ -123,6 +129,9 @@ TEST_F(MainFormUpgradeTest, MoreItemsOnTheServerReplaceTheCatalogueAndReloadTheT
     EXPECT_EQ(test::Parts(*window).treWinksListModel->ItemCount(1), 20);
     EXPECT_TRUE(ActionsEnabled());
     EXPECT_FALSE(test::Parts(*window).prgUpgrade->isVisible());
+    EXPECT_EQ(ReadFile(app / "MyWinks/MyWinks.dat"), library);
+    ASSERT_EQ(test::Parts(*window).treWinksListModel->TrailingCategory(), 2);
+    EXPECT_EQ(test::Parts(*window).treWinksListModel->ItemCount(2), 1) << "shown after the reload";
 }
 
 // Config.ini cannot be saved once WinksList.dat was replaced: the tree shows the catalogue on

@@ -21,6 +21,10 @@ class TPrintedMessageBox : public platform::IMessageBox {
     void Show(QWidget*, const std::string& text, const std::string&, platform::TMsgIcon) override {
         std::printf("MessageBox: %s\n", text.c_str());
     }
+    bool Confirm(QWidget*, const std::string& text, const std::string&) override {
+        std::printf("Confirm: %s\n", text.c_str());
+        return false;
+    }
 };
 
 }  // namespace

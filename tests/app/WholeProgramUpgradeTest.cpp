@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kButtonBarTop = 375 - 19 - 44;  // Panel3 in the client area
 constexpr int kTreeRowHeight = 18;            // a click in the middle of row 1
+constexpr int kFindRowHeight = 22;            // the search field above the tree
 
 class WholeProgramUpgradeTest : public ::testing::Test {
   protected:
@@ -103,7 +104,7 @@ TEST_F(WholeProgramUpgradeTest, UpgradeFromTheDemoServerThenWithTheServerStopped
     Grab(display, origin, "upgrade-reloaded.png");
 
     // The first new item, at the top of the expanded first category: preview, then install.
-    Click(display, origin.x + 60, origin.y + kTreeRowHeight * 3 / 2);
+    Click(display, origin.x + 60, origin.y + kFindRowHeight + kTreeRowHeight * 3 / 2);
     EXPECT_TRUE(WaitForLog("FirstFrame: " + root + "/download/previewback/shooting-star.swf"));
     Click(display, origin.x + kPaneLeft + 5 + 40, buttonY);
     EXPECT_TRUE(WaitForLog("Status: Shooting Star installed successfully."));

@@ -55,15 +55,22 @@ struct TShownMessage {
 
 class TRecordingMessageBox : public platform::IMessageBox {
   public:
-    explicit TRecordingMessageBox(std::shared_ptr<std::vector<TShownMessage>> log)
-        : log_(std::move(log)) {}
+    // A question is recorded (icon None) and answered confirm.
+    explicit TRecordingMessageBox(std::shared_ptr<std::vector<TShownMessage>> log,
+                                  bool confirm = false)
+        : log_(std::move(log)), confirm_(confirm) {}
     void Show(QWidget*, const std::string& text, const std::string& caption,
               platform::TMsgIcon icon) override {
         log_->push_back({text, caption, icon});
     }
+    bool Confirm(QWidget*, const std::string& text, const std::string& caption) override {
+        log_->push_back({text, caption, platform::TMsgIcon::None});
+        return confirm_;
+    }
 
   private:
     std::shared_ptr<std::vector<TShownMessage>> log_;
+    bool confirm_;
 };
 
 inline QApplication& EnsureApp() {
