@@ -10,12 +10,6 @@
 
 namespace zephyrine::app {
 
-namespace {
-
-constexpr quintptr kCategoryId = 0;  // internalId of a category
-
-}  // namespace
-
 TCatalogueFilter::TCatalogueFilter(QTreeView* view, QObject* parent)
     : QAbstractItemModel(parent), view_(view), source_(view->model()) {
     using M = QAbstractItemModel;

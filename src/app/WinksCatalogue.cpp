@@ -18,7 +18,6 @@ using platform::TXMLNodeRaw;
 
 namespace {
 
-constexpr quintptr kCategoryId = 0;  // internalId of a category
 // The fewest bytes an item takes in the file, for the room reserved before a load.
 constexpr std::uintmax_t kMinItemBytes = 64;
 

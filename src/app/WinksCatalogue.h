@@ -22,6 +22,7 @@ namespace zephyrine::app {
 // constant, never 0 (the categories' id). Qt hashes an index as (row << 4) + column +
 // internalId: with small ids the items of different categories collide by the hundred, and every
 // persistent index (expanded and hidden rows, selections) pays a long probe.
+inline constexpr quintptr kCategoryId = 0;  // the internalId of every category node
 inline constexpr quintptr kItemIdSpread = static_cast<quintptr>(0x9E3779B97F4A7C15ull);
 inline constexpr quintptr kItemIdSpreadInverse = static_cast<quintptr>(0xF1DE83E19937733Dull);
 static_assert(kItemIdSpread * kItemIdSpreadInverse == 1, "the spread must be invertible");
