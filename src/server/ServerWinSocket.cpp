@@ -239,26 +239,40 @@ void TServerClientThread::Execute() {
     if (normal != kUnknownPriority) ::setpriority(PRIO_PROCESS, 0, normal - 1);
 
     bool leave = false;
+    bool handedOver = false;  // the next connection came from the ready queue: no wake-up
     while (!leave) {
         std::unique_ptr<TServerClientWinSocket> done;
+        bool tookWaiting = false;
         try {
-            wake_.Wait();
-            wake_.Reset();
+            if (!handedOver) {
+                wake_.Wait();
+                wake_.Reset();
+            }
             if (!Terminated()) ServeConnection();
             std::lock_guard guard(listener_.listLock_);
             done = std::move(connection_);
-            leave = Terminated() || !StayCached;
-            if (leave) listener_.ThreadEnding(*this);
+            handedOver = !Terminated() && !listener_.ready_.empty();
+            if (handedOver) {
+                // A connection waits for a thread: this one serves it rather than ending or
+                // idling, so a burst costs no thread start per connection.
+                listener_.Reactivate(*this, std::move(listener_.ready_.front()));
+                listener_.ready_.pop_front();
+                tookWaiting = true;
+            } else {
+                leave = Terminated() || !StayCached;
+                if (leave) listener_.ThreadEnding(*this);
+            }
         } catch (...) {
             ReportException(std::current_exception());
             std::lock_guard guard(listener_.listLock_);
             StayCached = false;
             done = std::move(connection_);
             leave = true;
+            handedOver = false;
             listener_.ThreadEnding(*this);
         }
         done.reset();  // its descriptor is free before the accept thread hears of it
-        listener_.ThreadFreed(leave);
+        listener_.ThreadFreed(leave, tookWaiting);
     }
     ThreadEnded();
 }
@@ -309,6 +323,11 @@ std::size_t TServerWinSocket::IdleThreadCount() {
 std::size_t TServerWinSocket::ConnectionCount() {
     std::lock_guard guard(listLock_);
     return connections_.size();
+}
+
+std::size_t TServerWinSocket::ReadyConnectionCount() {
+    std::lock_guard guard(listLock_);
+    return ready_.size();
 }
 
 std::uint16_t TServerWinSocket::LocalPort() const {
@@ -393,20 +412,21 @@ void TServerWinSocket::AcceptLoop(TWaiter& waiter) {
         const bool trimPending = ReapFinished();
         const TClock::time_point now = TClock::now();
         waiter.DropExpired(now);
-        bool available = false;
-        for (;;) {
-            {
-                std::lock_guard guard(listLock_);
-                available = ThreadAvailableLocked();
-                // A thread freed after this point wakes this one.
-                threadWanted_ = !available;
-            }
-            if (!available || waiter.Ready.empty()) break;
-            auto connection = std::move(waiter.Ready.front());
-            waiter.Ready.pop_front();
-            GetServerThread(std::move(connection));
+        bool room;
+        {
+            std::lock_guard guard(listLock_);
+            for (auto& connection : waiter.Ready)
+                ready_.push_back(std::move(connection));
         }
-        waiter.ArmListener(available);
+        waiter.Ready.clear();
+        HandOverReady();
+        {
+            std::lock_guard guard(listLock_);
+            room = ReadyRoomLocked();
+            // A thread that takes from a full queue wakes this one.
+            threadWanted_ = !room;
+        }
+        waiter.ArmListener(room);
 
         int timeoutMs = -1;
         if (waiter.NextDeadline() != TClock::time_point::max()) {
@@ -457,52 +477,55 @@ void TServerWinSocket::AcceptWaiting(TWaiter& waiter, int listener) {
     }
 }
 
-bool TServerWinSocket::ThreadAvailableLocked() const {
-    if (std::any_of(activeThreads_.begin(), activeThreads_.end(),
-                    [](auto& t) { return !t->HasConnection(); })) {
-        return true;
-    }
-    return static_cast<int>(activeThreads_.size() + finishedThreads_.size()) <
-           std::max(ThreadLimit, 1);
+bool TServerWinSocket::ReadyRoomLocked() const {
+    return static_cast<int>(ready_.size()) < std::max(ThreadLimit, 1);
 }
 
-void TServerWinSocket::GetServerThread(std::unique_ptr<TServerClientWinSocket> connection) {
+void TServerWinSocket::HandOverReady() {
     // Creating a thread and waking one are the costly steps of a hand-off, and connection threads
-    // that end take the list lock too; so the list lock covers only the choice of the thread.
-    // Only the accept thread hands connections over, and Disconnect stops it first.
-    TServerClientThread* thread = nullptr;
-    bool created = false;
-    {
-        std::lock_guard guard(listLock_);
-        for (auto& candidate : activeThreads_) {
-            if (!candidate->HasConnection()) {
-                thread = candidate.get();
-                break;
+    // that finish take the list lock too; so the list lock covers only the choice of the thread.
+    // Only the accept thread starts threads, and Disconnect stops it first.
+    for (;;) {
+        TServerClientThread* thread = nullptr;
+        bool created = false;
+        {
+            std::lock_guard guard(listLock_);
+            if (ready_.empty()) return;
+            for (auto& candidate : activeThreads_) {
+                if (!candidate->HasConnection()) {
+                    thread = candidate.get();
+                    break;
+                }
+            }
+            if (!thread) {
+                if (static_cast<int>(activeThreads_.size() + finishedThreads_.size()) >=
+                    std::max(ThreadLimit, 1)) {
+                    return;  // the next thread to finish takes the oldest
+                }
+                activeThreads_.push_back(CreateServerThread());
+                thread = activeThreads_.back().get();
+                thread->StayCached = cacheLimit_ >= static_cast<int>(activeThreads_.size());
+                created = true;
+            }
+            Reactivate(*thread, std::move(ready_.front()));
+            ready_.pop_front();
+        }
+        if (created) {
+            try {
+                thread->Start();
+            } catch (const std::system_error&) {
+                // No thread to be had (a system limit): the connection is closed unanswered.
+                std::unique_ptr<TServerClientThread> unstarted;
+                std::lock_guard guard(listLock_);
+                const auto it = std::find_if(activeThreads_.begin(), activeThreads_.end(),
+                                             [&](auto& t) { return t.get() == thread; });
+                unstarted = std::move(*it);
+                activeThreads_.erase(it);
+                return;
             }
         }
-        if (!thread) {
-            activeThreads_.push_back(CreateServerThread());
-            thread = activeThreads_.back().get();
-            thread->StayCached = cacheLimit_ >= static_cast<int>(activeThreads_.size());
-            created = true;
-        }
-        Reactivate(*thread, std::move(connection));
+        thread->wake_.Set();
     }
-    if (created) {
-        try {
-            thread->Start();
-        } catch (const std::system_error&) {
-            // No thread to be had (a system limit): the connection is closed unanswered.
-            std::unique_ptr<TServerClientThread> unstarted;
-            std::lock_guard guard(listLock_);
-            const auto it = std::find_if(activeThreads_.begin(), activeThreads_.end(),
-                                         [&](auto& t) { return t.get() == thread; });
-            unstarted = std::move(*it);
-            activeThreads_.erase(it);
-            return;
-        }
-    }
-    thread->wake_.Set();
 }
 
 void TServerWinSocket::Reactivate(TServerClientThread& thread,
@@ -521,9 +544,10 @@ void TServerWinSocket::ThreadEnding(TServerClientThread& thread) {
     activeThreads_.erase(it);
 }
 
-void TServerWinSocket::ThreadFreed(bool ended) {
-    // An ended thread is to be joined; a freed one is news only to connections waiting for it.
-    if (ended || threadWanted_.exchange(false)) {
+void TServerWinSocket::ThreadFreed(bool ended, bool tookWaiting) {
+    // An ended thread is to be joined; room in a full ready queue lets the accept thread accept
+    // again; an idle thread is news to nobody.
+    if (ended || (tookWaiting && threadWanted_.exchange(false))) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(wake_.Get(), &one, sizeof one);
     }
@@ -566,11 +590,14 @@ void TServerWinSocket::Disconnect() {
         acceptThread_.join();
     }
     int savedLimit;
+    std::deque<std::unique_ptr<TServerClientWinSocket>> unserved;
     {
         std::lock_guard lists(listLock_);
         savedLimit = cacheLimit_;
         SetCacheLimitLocked(0);
+        unserved.swap(ready_);
     }
+    unserved.clear();  // closed unanswered, as the accept queue's connections are
     for (;;) {
         std::unique_ptr<TServerClientThread> thread;
         {

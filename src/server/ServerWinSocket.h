@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,7 +28,8 @@ namespace zephyrine::server {
 // burst of clients, so the system's own maximum is asked for.
 inline constexpr int kListenBacklog = SOMAXCONN;
 inline constexpr int kDefaultCacheLimit = 10;
-// Connection threads alive at once; further connections wait to be accepted.
+// Connection threads alive at once. Past it as many connections with their header wait for the
+// next free thread, and further ones wait to be accepted.
 inline constexpr int kMaxConnectionThreads = 64;
 // From the accept, the whole request header must arrive within this time.
 inline constexpr int kHeaderWaitMs = 60000;
@@ -62,8 +64,8 @@ class TEvent {
     bool set_ = false;
 };
 
-// A connection thread: serves the connection it is handed, then waits for the next one while it
-// stays cached. Its object is joined and destroyed by the server socket after its body has ended.
+// A connection thread: serves the connection it is handed, then the connections that wait for a
+// thread, if any, and then waits for the next one while it stays cached. Its object is joined and destroyed by the server socket after its body has ended.
 class TServerClientThread {
   public:
     explicit TServerClientThread(TServerWinSocket& listener);
@@ -140,6 +142,8 @@ class TServerWinSocket : public TCustomWinSocket {
     std::size_t ActiveThreadCount();
     std::size_t IdleThreadCount();
     std::size_t ConnectionCount();
+    // Connections with their header that wait for a thread, past the thread limit.
+    std::size_t ReadyConnectionCount();
     // Connections accepted whose header has not arrived whole; they hold no thread.
     std::size_t WaitingConnectionCount() const { return waitingCount_.load(); }
 
@@ -157,31 +161,37 @@ class TServerWinSocket : public TCustomWinSocket {
     void AcceptLoop(TWaiter& waiter);
     // Accepts every connection in the listening queue into the waiter.
     void AcceptWaiting(TWaiter& waiter, int listener);
-    // Under the list lock: whether a thread can take a connection now.
-    bool ThreadAvailableLocked() const;
-    void GetServerThread(std::unique_ptr<TServerClientWinSocket> connection);
+    // Hands the connections of ready_ to idle threads, or to new ones below the thread limit;
+    // past it they wait there for the next thread to finish.
+    void HandOverReady();
+    // Under the list lock: whether ready_ has room for more; past it the listening queue holds
+    // new connections.
+    bool ReadyRoomLocked() const;
     // Under the list lock: hands the thread its connection; the caller then wakes the thread.
     void Reactivate(TServerClientThread& thread,
                     std::unique_ptr<TServerClientWinSocket> connection);
     // Called by a thread under the list lock when its body is about to end.
     void ThreadEnding(TServerClientThread& thread);
     // Called by a thread, without the list lock, when it has finished a connection (ended: and
-    // its body is ending).
-    void ThreadFreed(bool ended);
+    // its body is ending; tookWaiting: it took the next one from ready_).
+    void ThreadFreed(bool ended, bool tookWaiting);
     void SetCacheLimitLocked(int limit);
     // Joins and destroys the threads that ended; true while memory is still to be given back.
     bool ReapFinished();
 
-    // Guards connections_, activeThreads_, finishedThreads_, cacheLimit_, each thread's
+    // Guards connections_, activeThreads_, finishedThreads_, ready_, cacheLimit_, each thread's
     // connection_ and StayCached.
     std::mutex listLock_;
     std::vector<TServerClientWinSocket*> connections_;
     std::vector<std::unique_ptr<TServerClientThread>> activeThreads_;
+    // Connections with their header, waiting for a thread (oldest first). While it holds any, no
+    // thread is idle: a thread that finishes takes the oldest instead of ending.
+    std::deque<std::unique_ptr<TServerClientWinSocket>> ready_;
     std::vector<std::unique_ptr<TServerClientThread>> finishedThreads_;
     int cacheLimit_ = kDefaultCacheLimit;
     TServerType serverType_ = TServerType::ThreadBlocking;
     // The accept thread's wake-up: written when it is to stop, when a thread ends, and when a
-    // thread is freed while connections wait for one.
+    // thread makes room in a full ready_.
     base::UniqueFd wake_;
     std::atomic<bool> acceptStop_{false};
     std::atomic<bool> threadWanted_{false};

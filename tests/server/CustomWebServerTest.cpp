@@ -253,6 +253,39 @@ TEST_F(Server, ConnectionThreadsAreBounded) {
     EXPECT_EQ(second.ReadAll().substr(0, 15), "HTTP/1.1 200 OK");
 }
 
+// Past the limit, the threads that finish serve the connections that wait rather than ending
+// and leaving each to a new thread.
+TEST_F(Server, WaitingConnectionsAreServedByTheThreadsThatFinish) {
+    constexpr int kThreads = 3;
+    auto& server = Start(600000, [](TServerWinSocket& socket) {
+        socket.ThreadLimit = kThreads;
+        socket.SetCacheLimit(0);  // a thread with nothing to do ends
+    });
+    std::vector<std::unique_ptr<TLoopbackClient>> busy, waiting;
+    for (int i = 0; i < kThreads; ++i) {
+        busy.push_back(std::make_unique<TLoopbackClient>(port_));
+        busy.back()->Send(kBodyPending);
+    }
+    ASSERT_TRUE(Eventually([&] { return server.ServerSocket().ActiveThreadCount() == kThreads; }));
+    for (int i = 0; i < kThreads; ++i) {
+        waiting.push_back(std::make_unique<TLoopbackClient>(port_));
+        waiting.back()->Send("GET /missing HTTP/1.1\r\n\r\n");
+    }
+    ASSERT_TRUE(Eventually([&] { return server.ServerSocket().ReadyConnectionCount() == kThreads; }));
+    for (auto& c : busy) {
+        c->Send(kBody);
+        EXPECT_EQ(c->ReadAll().substr(0, 15), "HTTP/1.1 200 OK");
+    }
+    for (auto& c : waiting)
+        EXPECT_EQ(c->ReadAll().substr(0, 12), "HTTP/1.1 404");
+    ASSERT_TRUE(Entries(4 * kThreads));
+    std::set<std::string> threads;
+    for (auto& e : entries_)
+        threads.insert(e->GetColumnText(column::kThreadID));
+    EXPECT_EQ(threads.size(), static_cast<std::size_t>(kThreads));
+    EXPECT_TRUE(Eventually([&] { return server.ServerSocket().ActiveThreadCount() == 0; }));
+}
+
 TEST_F(Server, ElevenConnectionsLeaveTenCachedThreads) {
     auto& server = Start(5000);
     std::vector<std::unique_ptr<TLoopbackClient>> clients;
