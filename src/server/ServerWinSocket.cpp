@@ -237,6 +237,7 @@ void TServerClientThread::Execute() {
         return errno == 0 ? nice : kUnknownPriority;
     }();
     if (normal != kUnknownPriority) ::setpriority(PRIO_PROCESS, 0, normal - 1);
+    BlockBrokenPipeForThisThread();
 
     bool leave = false;
     bool handedOver = false;  // the next connection came from the ready queue: no wake-up

@@ -5,7 +5,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -58,6 +60,70 @@ TTransfer SendAll(int handle, const void* data, std::size_t count) {
         }
     }
     return t;
+}
+
+// A thread that has SIGPIPE blocked for good (a connection thread) needs no guard per send.
+thread_local bool brokenPipeBlocked = false;
+
+// SIGPIPE held back for the scope of a sendfile, which has no MSG_NOSIGNAL: a peer that leaves
+// mid-body gives EPIPE, not the end of the process. The signal it raised is taken before the
+// thread's own mask comes back.
+class TBrokenPipeGuard {
+  public:
+    TBrokenPipeGuard() {
+        if (brokenPipeBlocked) return;
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        active_ = ::pthread_sigmask(SIG_BLOCK, &pipe, &saved_) == 0;
+        if (active_) {
+            sigset_t pending;
+            sigpending(&pending);
+            pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+        }
+    }
+    ~TBrokenPipeGuard() {
+        if (!active_) return;
+        if (raised_ && !pendingBefore_) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec none{};
+            while (::sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+    }
+    TBrokenPipeGuard(const TBrokenPipeGuard&) = delete;
+    TBrokenPipeGuard& operator=(const TBrokenPipeGuard&) = delete;
+    void Raised() { raised_ = true; }
+
+  private:
+    sigset_t saved_{};
+    bool active_ = false;
+    bool pendingBefore_ = false;
+    bool raised_ = false;
+};
+
+// Sends a file from offset to its end by sendfile, moving offset past what went out; the
+// result's error as SendAll's.
+TTransfer SendFileToEnd(int handle, int file, std::int64_t& offset) {
+    TBrokenPipeGuard guard;
+    TTransfer t;
+    for (;;) {
+        off_t at = offset;
+        const ssize_t n = ::sendfile(handle, file, &at, kSendFileStep);
+        if (n > 0) {
+            t.count += static_cast<std::size_t>(n);
+            offset = at;
+        } else if (n == 0) {
+            return t;  // the end of the file
+        } else if (errno != EINTR) {
+            t.error = WouldBlock(errno) ? EAGAIN : errno;
+            if (t.error == EPIPE) guard.Raised();
+            return t;
+        }
+    }
 }
 
 // One receive: the bytes that have arrived (0 at the end of data), or the error.
@@ -185,30 +251,49 @@ bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<base::TStream>& str
     if (pendingStream_) return false;
     pendingStream_ = std::move(stream);
     if (!IsConnected()) return false;
-    char piece[kSendPieceSize];
     std::int64_t position = pendingStream_->Position();
-    while (pendingStream_) {
-        const std::size_t got = pendingStream_->Read(piece, sizeof piece);
-        if (got == 0) {
-            pendingStream_.reset();
-            break;
+    TTransfer sent;
+    auto* file = dynamic_cast<base::TFileStream*>(pendingStream_.get());
+    if (file) {
+        // The file's pages go to the socket without a copy through this process.
+        sent = SendFileToEnd(Handle(), file->Handle(), position);
+        // A file system that cannot give its pages that way is read in pieces.
+        if (sent.error == EINVAL || sent.error == ENOSYS) file = nullptr;
+    }
+    if (!file) {
+        pendingStream_->SetPosition(position);
+        sent = {};
+        char piece[kSendPieceSize];
+        for (;;) {
+            const std::size_t got = pendingStream_->Read(piece, sizeof piece);
+            if (got == 0) break;
+            const TTransfer part = SendAll(Handle(), piece, got);
+            position += static_cast<std::int64_t>(part.count);
+            if (part.error != 0) {
+                sent.error = part.error;
+                break;
+            }
         }
-        const TTransfer sent = SendAll(Handle(), piece, got);
-        if (sent.error == 0) {
-            position += static_cast<std::int64_t>(got);
-            continue;
-        }
-        if (sent.error == EAGAIN) {
-            // The wait ran out: the rest stays with the connection until it is closed.
-            pendingStream_->SetPosition(position + static_cast<std::int64_t>(sent.count));
-            break;
-        }
+    }
+    if (sent.error == 0) {
+        pendingStream_.reset();
+    } else if (sent.error == EAGAIN) {
+        // The wait ran out: the rest stays with the connection until it is closed.
+        pendingStream_->SetPosition(position);
+    } else {
         int code = sent.error;
         if (OnErrorEvent) OnErrorEvent(eeSend, code);
         CloseLocked();
         pendingStream_.reset();
     }
     return true;
+}
+
+void BlockBrokenPipeForThisThread() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    brokenPipeBlocked = ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
 }
 
 void TServerClientWinSocket::HoldPartialSegments() {

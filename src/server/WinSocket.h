@@ -20,6 +20,8 @@ namespace zephyrine::server {
 
 inline constexpr int kSocketWaitMs = 60000;
 inline constexpr std::size_t kSendPieceSize = 4096;
+// Bytes asked of one sendfile call (the system's own cap per call).
+inline constexpr std::size_t kSendFileStep = 0x7ffff000;
 inline constexpr int kDrainWaitMs = 200;
 inline constexpr std::size_t kDrainLimit = 1 << 20;
 
@@ -34,6 +36,9 @@ std::string SocketErrorText(int code, const char* api);
 std::string SystemErrorMessage(int code);
 // Sets the receive and send waits of a socket.
 void SetSocketWait(int handle, int waitMs);
+// Blocks SIGPIPE on the calling thread for good, so that its file sends need no guard each. For
+// threads that only serve connections.
+void BlockBrokenPipeForThisThread();
 
 class TServerWinSocket;
 
@@ -85,8 +90,9 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
     std::size_t ReceiveBuf(void* buffer, std::size_t count) override;
     bool Connected() const override { return IsConnected(); }
 
-    // Sends the stream in pieces of up to 4096 bytes and takes ownership of it. False when a
-    // stream is already being sent (the caller keeps the new one) or the connection is closed.
+    // Sends the stream to its end and takes ownership of it: a file by sendfile, any other stream
+    // in pieces of up to kSendPieceSize bytes. False when a stream is already being sent (the
+    // caller keeps the new one) or the connection is closed.
     bool SendWholeStream(std::unique_ptr<base::TStream>& stream);
 
     // Holds partial segments back until the connection is closed or a segment fills, so that a

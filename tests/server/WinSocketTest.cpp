@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <thread>
 
@@ -78,6 +80,64 @@ TEST(WinSocket, SendWholeStreamInPiecesAndOwnership) {
     std::unique_ptr<TStream> late = std::make_unique<TMemoryStream>("late");
     EXPECT_FALSE(connection.SendWholeStream(late));  // closed: kept by the connection, freed later
     EXPECT_EQ(late, nullptr);
+}
+
+// A file answer goes out by sendfile: the same bytes from the stream's position to its end; a
+// peer that leaves mid-body is a send error, not the end of the process (SIGPIPE); a send whose
+// wait runs out keeps the rest.
+TEST(WinSocket, SendWholeStreamOfAFile) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("zephyrine-sendfile-" + std::to_string(getpid()));
+    std::string bytes;
+    for (int i = 0; i < (4 << 20); ++i)
+        bytes += static_cast<char>(i * 31 % 253);
+    std::ofstream(path, std::ios::binary) << bytes;
+    const auto open = [&](std::int64_t from) {
+        std::unique_ptr<TStream> file =
+            std::make_unique<TFileStream>(path.string(), TFileStream::TMode::Read);
+        file->SetPosition(from);
+        return file;
+    };
+    {
+        SocketPair pair;
+        TServerClientWinSocket connection(pair.fds[0], nullptr);
+        std::string got;
+        std::thread reader([&] { got = pair.ReadPeer(); });
+        auto file = open(1000);
+        EXPECT_TRUE(connection.SendWholeStream(file));
+        connection.Close();
+        reader.join();
+        EXPECT_TRUE(got == bytes.substr(1000)) << got.size() << " bytes";
+    }
+    {
+        SocketPair pair;
+        TServerClientWinSocket connection(pair.fds[0], nullptr);
+        int code = 0;
+        connection.OnErrorEvent = [&](TErrorEvent, int& c) { code = c; };
+        close(pair.fds[1]);
+        pair.fds[1] = -1;
+        auto file = open(0);
+        EXPECT_TRUE(connection.SendWholeStream(file));
+        EXPECT_EQ(code, EPIPE);
+        EXPECT_FALSE(connection.IsConnected());
+    }
+    {
+        SocketPair pair;
+        TServerClientWinSocket connection(pair.fds[0], nullptr);
+        SetSocketWait(pair.fds[0], 50);  // the peer reads nothing: the wait runs out
+        auto file = open(0);
+        EXPECT_TRUE(connection.SendWholeStream(file));
+        EXPECT_TRUE(connection.IsConnected());
+        fcntl(pair.fds[1], F_SETFL, O_NONBLOCK);
+        std::string got;
+        char buffer[65536];
+        for (ssize_t n; (n = read(pair.fds[1], buffer, sizeof buffer)) > 0;)
+            got.append(buffer, n);
+        EXPECT_GT(got.size(), 0u);
+        EXPECT_LT(got.size(), bytes.size());
+        EXPECT_TRUE(got == bytes.substr(0, got.size()));
+    }
+    std::filesystem::remove(path);
 }
 
 TEST(WinSocket, StreamWaitRunsOutWithNoData) {
