@@ -49,6 +49,7 @@ void TCustomWebServer::SetListening(bool listening) {
         return;
     }
     try {
+        socket_->ConnectionWaitMs = waitMs_;
         socket_->Listen(listenPort_);
         servingPort_ = listenPort_ != 0 ? listenPort_.load() : socket_->LocalPort();
     } catch (const std::exception& e) {

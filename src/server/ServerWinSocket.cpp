@@ -385,6 +385,8 @@ void TServerWinSocket::Listen(std::uint16_t port) {
     if (::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         fail(errno, "bind");
     }
+    // An accepted socket inherits its waits from the listening one.
+    if (ConnectionWaitMs >= 0) SetSocketWait(handle, ConnectionWaitMs);
     if (OnListenChange) OnListenChange(true);
     if (::listen(handle, kListenBacklog) != 0) fail(errno, "listen");
     connected_ = true;
@@ -469,6 +471,7 @@ void TServerWinSocket::AcceptWaiting(TWaiter& waiter, int listener) {
             // call per request.
             auto connection = std::make_unique<TServerClientWinSocket>(
                 handle, this, length == sizeof peer ? &peer : nullptr);
+            connection->KnowAccepted(ConnectionWaitMs);
             connection->SetHeaderDeadline(TClock::now() +
                                           std::chrono::milliseconds(HeaderWaitMs));
             waiter.Accepted(std::move(connection));

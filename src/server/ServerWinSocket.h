@@ -134,6 +134,9 @@ class TServerWinSocket : public TCustomWinSocket {
     std::string BindAddress = kEveryAddress;  // dotted IPv4 text
     int ThreadLimit = kMaxConnectionThreads;
     int HeaderWaitMs = kHeaderWaitMs;
+    // The send and receive wait the connections are accepted with (-1: the system's), so that
+    // the stream over a connection that asks for this wait need not set it again.
+    int ConnectionWaitMs = -1;
 
     // Raised on listen (true) and close (false).
     std::function<void(bool listening)> OnListenChange;

@@ -307,6 +307,7 @@ void TServerClientWinSocket::DrainUnreadInput(int waitMs, std::size_t limit) {
     if (!IsConnected() || ::ioctl(Handle(), FIONREAD, &pending) != 0 || pending <= 0) return;
     ::shutdown(Handle(), SHUT_WR);
     SetSocketWait(Handle(), waitMs);
+    knownWaitMs_ = waitMs;
     char scratch[kSendPieceSize];
     for (std::size_t total = 0; total < limit;) {
         const TTransfer got = ReceiveSome(Handle(), scratch, sizeof scratch);
@@ -338,9 +339,14 @@ TWinSocketStream::TWinSocketStream(TServerClientWinSocket& connection, int waitM
     : connection_(connection), waitMs_(waitMs) {
     const int handle = connection_.Handle();
     if (handle >= 0) {
-        const int flags = ::fcntl(handle, F_GETFL);
-        if (flags >= 0 && (flags & O_NONBLOCK)) throw ESocketError(kNotBlockingText);
-        SetSocketWait(handle, waitMs_);
+        if (!connection_.knownBlocking_) {
+            const int flags = ::fcntl(handle, F_GETFL);
+            if (flags >= 0 && (flags & O_NONBLOCK)) throw ESocketError(kNotBlockingText);
+        }
+        if (connection_.knownWaitMs_ != waitMs_ || waitMs_ < 0) {
+            SetSocketWait(handle, waitMs_);
+            connection_.knownWaitMs_ = waitMs_;
+        }
     }
 }
 

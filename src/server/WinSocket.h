@@ -113,6 +113,13 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
     void EndHeaderDeadline() { headerDeadline_ = TClock::time_point::max(); }
     TClock::time_point HeaderDeadline() const { return headerDeadline_; }
 
+    // Accepted here in blocking mode with the given send and receive wait (-1: the system's):
+    // a stream over it need not ask or set either again.
+    void KnowAccepted(int waitMs) {
+        knownBlocking_ = true;
+        knownWaitMs_ = waitMs;
+    }
+
     // The error hook: kind and error number of a failed transfer; it may clear the number.
     std::function<void(TErrorEvent kind, int& code)> OnErrorEvent;
 
@@ -126,6 +133,8 @@ class TServerClientWinSocket final : public TCustomWinSocket, public IServerConn
     // Read and written only by the thread that serves the connection (and by the accept thread
     // before the hand-over).
     TClock::time_point headerDeadline_ = TClock::time_point::max();
+    bool knownBlocking_ = false;
+    int knownWaitMs_ = -1;  // the waits the socket has now; -1 unknown
 };
 
 // A stream over a connection: each read or write waits at most waitMs, and a wait that runs out

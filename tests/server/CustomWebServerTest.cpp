@@ -286,6 +286,16 @@ TEST_F(Server, WaitingConnectionsAreServedByTheThreadsThatFinish) {
     EXPECT_TRUE(Eventually([&] { return server.ServerSocket().ActiveThreadCount() == 0; }));
 }
 
+// The server's wait holds on every accepted connection: a body that never comes ends the read.
+TEST_F(Server, TheServersWaitEndsAReadOfAMissingBody) {
+    Start(kShortWaitMs);
+    TLoopbackClient client(port_);
+    client.Send(kBodyPending);
+    EXPECT_NE(client.ReadAll(nullptr, 60000), "");
+    ASSERT_TRUE(Entries(2));
+    EXPECT_EQ(entries_[0]->GetColumnText(column::kEvent), "POST");
+}
+
 TEST_F(Server, ElevenConnectionsLeaveTenCachedThreads) {
     auto& server = Start(5000);
     std::vector<std::unique_ptr<TLoopbackClient>> clients;
