@@ -27,7 +27,8 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
-constexpr int kTrimRetryMs = 250;
+// How soon a memory trim or a thread start that could not be done is tried again.
+constexpr int kRetryMs = 250;
 constexpr auto kTrimInterval = std::chrono::seconds(1);
 constexpr int kUnknownPriority = INT_MIN;
 constexpr int kMaxEvents = 64;
@@ -416,6 +417,7 @@ void TServerWinSocket::AcceptLoop(TWaiter& waiter) {
         const TClock::time_point now = TClock::now();
         waiter.DropExpired(now);
         bool room;
+        bool stalled;
         {
             std::lock_guard guard(listLock_);
             for (auto& connection : waiter.Ready)
@@ -428,6 +430,8 @@ void TServerWinSocket::AcceptLoop(TWaiter& waiter) {
             room = ReadyRoomLocked();
             // A thread that takes from a full queue wakes this one.
             threadWanted_ = !room;
+            // Connections wait with no thread to finish: a thread could not be started.
+            stalled = !ready_.empty() && activeThreads_.empty();
         }
         waiter.ArmListener(room);
 
@@ -436,7 +440,9 @@ void TServerWinSocket::AcceptLoop(TWaiter& waiter) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(waiter.NextDeadline() - now);
             timeoutMs = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
         }
-        if (trimPending && (timeoutMs < 0 || timeoutMs > kTrimRetryMs)) timeoutMs = kTrimRetryMs;
+        if ((trimPending || stalled) && (timeoutMs < 0 || timeoutMs > kRetryMs)) {
+            timeoutMs = kRetryMs;  // to try again
+        }
         const int count = ::epoll_wait(waiter.Handle(), events, kMaxEvents, timeoutMs);
         for (int i = 0; i < count; ++i) {
             const int fd = events[i].data.fd;
