@@ -137,7 +137,8 @@ class TServerWinSocket::TWaiter {
     TClock::time_point NextDeadline() const {
         return waiting_.empty() ? TClock::time_point::max() : waiting_.front()->HeaderDeadline();
     }
-    // Past the thread limit the listening socket is left alone: connections wait in its queue.
+    // While the ready queue is full the listening socket is left alone: connections wait in its
+    // queue.
     void ArmListener(bool armed) {
         if (armed == armed_) return;
         epoll_event event{};
@@ -146,7 +147,8 @@ class TServerWinSocket::TWaiter {
         if (::epoll_ctl(Handle(), EPOLL_CTL_MOD, listener_, &event) == 0) armed_ = armed;
     }
 
-    std::list<std::unique_ptr<TServerClientWinSocket>> Ready;  // readable, waiting for a thread
+    // Headers that arrived whole since the last turn, for the server's ready queue.
+    std::list<std::unique_ptr<TServerClientWinSocket>> Ready;
 
   private:
     using TWaiting = std::list<std::unique_ptr<TServerClientWinSocket>>;
