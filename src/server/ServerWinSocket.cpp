@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -31,6 +32,7 @@ constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
 constexpr int kRetryMs = 250;
 constexpr auto kTrimInterval = std::chrono::seconds(1);
 constexpr int kUnknownPriority = INT_MIN;
+constexpr int kDeferAcceptSeconds = 1;
 constexpr int kMaxEvents = 64;
 
 bool OutOfResources(int code) {
@@ -388,6 +390,11 @@ void TServerWinSocket::Listen(std::uint16_t port) {
     if (::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         fail(errno, "bind");
     }
+    // The system holds a new connection back until its first bytes arrive (or about this long,
+    // then it is accepted all the same): a client that connects and then sends costs no turn
+    // of the waiting connections, and one that sends nothing costs no descriptor meanwhile.
+    ::setsockopt(handle, IPPROTO_TCP, TCP_DEFER_ACCEPT, &kDeferAcceptSeconds,
+                 sizeof kDeferAcceptSeconds);
     // An accepted socket inherits its waits from the listening one.
     if (ConnectionWaitMs >= 0) SetSocketWait(handle, ConnectionWaitMs);
     if (OnListenChange) OnListenChange(true);
