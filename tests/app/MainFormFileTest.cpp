@@ -412,6 +412,7 @@ TEST_F(MainFormFileTest, OpenedFilesAreInstalledOneAfterAnother) {
     EXPECT_EQ(ReadFile(Stored("second.xml")), "<second/>");
     EXPECT_EQ(window->StatusText(), " installed successfully.");
     EXPECT_TRUE(open->isEnabled());
+    EXPECT_EQ(test::Child<QToolButton>(*window, "btnOpen")->text(), "…") << "after the changes";
     EXPECT_TRUE(messages->empty());
 }
 
