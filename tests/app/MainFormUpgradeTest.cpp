@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 
 using namespace zephyrine;
@@ -310,10 +309,10 @@ TEST_F(MainFormUpgradeTest, EscapeOrCloseDuringTheDownloadAbortIt) {
             }
         });
         poll.start(5);
-        const auto start = std::chrono::steady_clock::now();
         const std::vector<std::string> shown = Upgrade();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         EXPECT_TRUE(acted);
+        // Ended by the abort, not by the silent server's idle limit.
+        EXPECT_FALSE(window->Upgrade().ListClient().TimedOut());
         EXPECT_TRUE(busyBar) << "no Content-Length: the bar shows it is busy";
         // Neither the second Upgrade nor the drop showed anything; the click previewed.
         EXPECT_EQ(shown, (std::vector<std::string>{kPleaseWait, kConnected, kDownloading,
