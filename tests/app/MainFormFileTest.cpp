@@ -8,7 +8,6 @@
 #include "support/LocalHttpServer.h"
 
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
@@ -121,12 +120,8 @@ class MainFormFileTest : public ::testing::Test {
 
     // Runs the event loop until the installer has answered count times.
     bool WaitForResults(std::size_t count) {
-        QElapsedTimer t;
-        t.start();
-        while (record->results.size() < count && t.elapsed() < kInstallTimeoutMs)
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QApplication::processEvents();
-        return record->results.size() >= count;
+        return QTest::qWaitFor([&] { return record->results.size() >= count; },
+                               kInstallTimeoutMs);
     }
 
     // A drag of path entering onto, or dropped on it, as the window system delivers it; true
