@@ -96,6 +96,9 @@ TEST_F(WholeProgramFileTest, DemoMcoDroppedOnTheOpenWindow) {
     TProcess run({program}, Environment(display), home / "program.log");
     const TPoint origin = WaitForWindow(display, "^Zephyrine$");
     ASSERT_GE(origin.x, 0) << witness.Report("the program's window");
+    // The player joins the window once it is shown, and the window is made anew for it then: a
+    // drop before that may land on the window that goes.
+    ASSERT_TRUE(witness.AwaitLine("PlayerReady: yes"));
     TProcess source({bin + "/zephyrine-drag-source", bin + "/demo-content/demo-blue.mco"},
                     {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"}, home / "drag.log");
     const TPoint from = WaitForWindow(display, "^drag-source$");
