@@ -309,6 +309,12 @@ bool TGlobal::CopyWithPrefix(const std::string& source, const std::string& desti
 
 bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
                       std::chrono::milliseconds pause) {
+    return CopyBehindPrefix(source, destination, rule,
+                            [pause] { std::this_thread::sleep_for(pause); });
+}
+
+bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
+                      const std::function<void()>& pause) {
     bool ok = true;
     std::string buffer;
     // "Exclusive sharing": the source is opened and locked; another holder of the lock fails it.
@@ -337,7 +343,7 @@ bool CopyBehindPrefix(const std::string& source, const std::string& destination,
         out.flush();
         if (!out) ok = false;
     }
-    std::this_thread::sleep_for(pause);  // before the source is closed
+    pause();  // before the source is closed
     fd.Reset();
     return ok;
 }

@@ -5,6 +5,7 @@
 #include "app/DataFolders.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,14 @@ inline constexpr char kContentFilePrefix = 'M';
 
 // The copy behind CopyWithPrefix and the pack for the messenger: kContentFilePrefix followed by
 // the whole source (opened with an exclusive lock) replaces destination (deleted first, twice if
-// need be); then a pause, whatever happened. With UnlessCabinet the prefix is left out when the
-// source already begins with the cabinet signature. False when any step failed.
+// need be); then a pause, whatever happened, before the source is closed. With UnlessCabinet the
+// prefix is left out when the source already begins with the cabinet signature. False when any
+// step failed. The second form runs pause in place of the sleep.
 enum class TPrefixRule { Always, UnlessCabinet };
 bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
                       std::chrono::milliseconds pause);
+bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
+                      const std::function<void()>& pause);
 
 // The extension of a path's last component from its last '.', upper-cased; "" when none.
 std::string UpperFileExtension(const std::string& path);

@@ -139,6 +139,7 @@ void TfrmMainForm::createActions() {
     actOpen->setShortcut(QKeySequence::Open);
     actOpen->setShortcutContext(Qt::WindowShortcut);
     actOpen->setToolTip(QStringLiteral("Open Wink content files (Ctrl+O)"));
+    actOpen->setIconText(QStringLiteral("…"));  // the button's caption, kept on every change
     addAction(actOpen);
     actImport = new QAction(QStringLiteral("Import &folder…"), this);
     actImport->setObjectName("actImport");
@@ -192,7 +193,6 @@ void TfrmMainForm::createTreePanel() {
     btnOpen = new QToolButton(Panel1);
     btnOpen->setObjectName("btnOpen");
     btnOpen->setDefaultAction(actOpen);
-    btnOpen->setText(QStringLiteral("…"));
     btnOpen->setAutoRaise(true);
     btnOpen->setFixedHeight(kFindRowHeight);
     btnOpen->setPopupMode(QToolButton::MenuButtonPopup);

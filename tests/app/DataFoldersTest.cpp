@@ -19,18 +19,22 @@ namespace {
 
 constexpr const char* kSample = "<WinksList><Love/></WinksList>\n";
 
-struct TInstalledPrefix {
-    TInstalledPrefix()
+// An installed program: bin/ and share/zephyrine/ under a prefix, the per-user folders in a home
+// of the test's own, and the folders decided for it.
+class Installed : public ::testing::Test {
+  protected:
+    Installed()
         : dataHome("XDG_DATA_HOME", dir / "home/data"),
           configHome("XDG_CONFIG_HOME", dir / "home/config") {
         fs::create_directories(dir / "prefix/bin");
         WriteFile(dir / "prefix/share/zephyrine/WinksList.dat", kSample);
+        folders = DataFoldersFor(dir / "prefix/bin/");
     }
-    std::string Bin() const { return dir / "prefix/bin/"; }
     std::string UserData() const { return dir / "home/data/zephyrine/"; }
 
     TTempDir dir;
     TScopedEnv dataHome, configHome;
+    TDataFolders folders;
 };
 
 }  // namespace
@@ -53,47 +57,40 @@ TEST(DataFolders, ProgramFolderKeepsEverythingBesideTheExecutable) {
     EXPECT_EQ(global.ConfigPath, dir / "bin/Config.ini");
 }
 
-TEST(DataFolders, InstalledReadsUnderThePrefixAndWritesPerUser) {
-    const TInstalledPrefix p;
-    const TDataFolders folders = DataFoldersFor(p.Bin());
+TEST_F(Installed, ReadsUnderThePrefixAndWritesPerUser) {
     EXPECT_TRUE(folders.Installed);
-    EXPECT_EQ(folders.AppFolder, p.dir / "prefix/share/zephyrine/");
-    EXPECT_EQ(folders.PlayerFolder, p.dir / "prefix/share/zephyrine/ruffle/");
-    EXPECT_EQ(folders.DataFolder, p.UserData());
-    EXPECT_EQ(folders.ConfigFolder, p.dir / "home/config/zephyrine/");
-    EXPECT_EQ(folders.LibraryFolder.rfind(p.dir / "prefix/lib", 0), 0u) << folders.LibraryFolder;
+    EXPECT_EQ(folders.AppFolder, dir / "prefix/share/zephyrine/");
+    EXPECT_EQ(folders.PlayerFolder, dir / "prefix/share/zephyrine/ruffle/");
+    EXPECT_EQ(folders.DataFolder, UserData());
+    EXPECT_EQ(folders.ConfigFolder, dir / "home/config/zephyrine/");
+    EXPECT_EQ(folders.LibraryFolder.rfind(dir / "prefix/lib", 0), 0u) << folders.LibraryFolder;
 
     PrepareDataFolders(folders);
-    EXPECT_EQ(ReadFile(p.UserData() + "WinksList.dat"), kSample);
-    EXPECT_TRUE(fs::is_empty(p.dir / "home/config/zephyrine"));  // Config.ini is not created
+    EXPECT_EQ(ReadFile(UserData() + "WinksList.dat"), kSample);
+    EXPECT_TRUE(fs::is_empty(dir / "home/config/zephyrine"));  // Config.ini is not created
     const TGlobal global(folders, "");
     EXPECT_TRUE(global.Installed);
-    EXPECT_EQ(global.DataFolder, p.UserData());
-    EXPECT_EQ(global.ConfigPath, p.dir / "home/config/zephyrine/Config.ini");
-    EXPECT_EQ(global.SkinPath, p.dir / "prefix/share/zephyrine/Skins/MacOS.sui");
+    EXPECT_EQ(global.DataFolder, UserData());
+    EXPECT_EQ(global.ConfigPath, dir / "home/config/zephyrine/Config.ini");
+    EXPECT_EQ(global.SkinPath, dir / "prefix/share/zephyrine/Skins/MacOS.sui");
 }
 
-TEST(DataFolders, AnUpdatedCatalogueIsNeverReplacedByTheSample) {
-    const TInstalledPrefix p;
-    const TDataFolders folders = DataFoldersFor(p.Bin());
-    WriteFile(p.UserData() + "WinksList.dat", "<WinksList><New/></WinksList>\n");
+TEST_F(Installed, AnUpdatedCatalogueIsNeverReplacedByTheSample) {
+    WriteFile(UserData() + "WinksList.dat", "<WinksList><New/></WinksList>\n");
     PrepareDataFolders(folders);
-    EXPECT_EQ(ReadFile(p.UserData() + "WinksList.dat"), "<WinksList><New/></WinksList>\n");
+    EXPECT_EQ(ReadFile(UserData() + "WinksList.dat"), "<WinksList><New/></WinksList>\n");
     // Nothing half-copied is left beside it either.
-    EXPECT_EQ(std::distance(fs::directory_iterator(p.UserData()), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(UserData()), fs::directory_iterator()), 1);
 }
 
-TEST(DataFolders, ACatalogueThatCannotBeCopiedIsReported) {
-    const TInstalledPrefix p;
-    const TDataFolders folders = DataFoldersFor(p.Bin());
+TEST_F(Installed, ACatalogueThatCannotBeCopiedIsReported) {
     // The per-user folder's name is taken by a file.
-    WriteFile(p.dir / "home/data/zephyrine", "");
+    WriteFile(dir / "home/data/zephyrine", "");
     EXPECT_THROW(PrepareDataFolders(folders), std::runtime_error);
 }
 
-TEST(DataFolders, TheInstalledProgramLeavesTheAssociationToThePackage) {
-    const TInstalledPrefix p;
-    TGlobal global(DataFoldersFor(p.Bin()), "");
+TEST_F(Installed, TheProgramLeavesTheAssociationToThePackage) {
+    TGlobal global(folders, "");
     global.EnsureFileAssociation();
     EXPECT_FALSE(fs::exists(TGlobal::DesktopEntryPath()));
     EXPECT_FALSE(fs::exists(TGlobal::MimePackagePath()));

@@ -1,6 +1,6 @@
 // zephyrine-drag-source FILE: a small window titled "drag-source" that starts a drag of FILE's
 // URL when the mouse is pressed on it (the whole-program test moves and releases the mouse with
-// xdotool), and ends a while after the drop.
+// xdotool), says when the target over which it is accepts it, and ends a while after the drop.
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
@@ -27,6 +27,12 @@ class TDragSource : public QWidget {
         auto* data = new QMimeData;
         data->setUrls({QUrl::fromLocalFile(file_)});
         drag->setMimeData(data);
+        // The target's answer to the drag over it: a drop now is taken.
+        connect(drag, &QDrag::actionChanged, this, [](Qt::DropAction action) {
+            if (action != Qt::CopyAction) return;
+            std::printf("drag accepted\n");
+            std::fflush(stdout);
+        });
         const Qt::DropAction action = drag->exec(Qt::CopyAction);
         std::printf("drag ended: %s\n", action == Qt::CopyAction ? "copied" : "refused");
         std::fflush(stdout);

@@ -4,7 +4,6 @@
 #include "support/AppTestSupport.h"
 #include "support/LocalHttpServer.h"
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
 
@@ -117,12 +116,14 @@ class MainFormInstallTest : public ::testing::Test {
 
     // Runs the event loop until the actions are enabled again.
     bool WaitUntilIdle() {
-        QElapsedTimer t;
-        t.start();
-        while (!ActionsEnabled() && t.elapsed() < kInstallTimeoutMs)
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QApplication::processEvents();
-        return ActionsEnabled();
+        return QTest::qWaitFor([&] { return ActionsEnabled(); }, kInstallTimeoutMs);
+    }
+    // Runs the event loop until every event posted so far has been handled: whatever the last
+    // step set going has happened by then.
+    static void Settle() {
+        bool reached = false;
+        QMetaObject::invokeMethod(qApp, [&] { reached = true; }, Qt::QueuedConnection);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return reached; }));
     }
 
     std::string Stored(const std::string& pack, const std::string& file) const {
@@ -229,7 +230,7 @@ TEST_F(MainFormInstallTest, FailureInTheQueueStopsItSilently) {
     const QString before = window->StatusText();
     test::Parts(*window).actInstallChe->trigger();
     ASSERT_TRUE(WaitUntilIdle());
-    QTest::qWait(300);  // nothing more may come
+    Settle();  // nothing more may come
     EXPECT_EQ(*handedOver, (std::vector<std::string>{Url("foo.cab"), Url("bar.cab")}));
     EXPECT_TRUE(messages->empty());
     EXPECT_EQ(window->StatusText(), before);
@@ -265,7 +266,7 @@ TEST_F(MainFormInstallTest, FailedHandOverShowsTheErrorAndEnablesTheCommands) {
     EXPECT_EQ((*messages)[0].Caption, "Zephyrine");
     EXPECT_EQ((*messages)[0].Icon, TMsgIcon::Information);
     EXPECT_TRUE(ActionsEnabled());
-    QTest::qWait(300);
+    Settle();
     EXPECT_EQ(handedOver->size(), 1u) << "the run stops";
     EXPECT_EQ(messages->size(), 1u);
 }

@@ -5,7 +5,6 @@
 #include "support/AppTestSupport.h"
 #include "support/LocalHttpServer.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebEngineView>
@@ -104,18 +103,19 @@ TEST_F(MainFormPreviewTest, ClickedItemPlaysItsMovieFromTheContentServer) {
     Click(0);
     EXPECT_EQ(window->StatusText(), "Previewing..");
     EXPECT_EQ(Flash()->Movie(), server->Root() + "/download/previewback/red.swf");
-    QElapsedTimer t;
-    t.start();
-    while (frames.isEmpty() && t.elapsed() < kFirstFrameTimeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_FALSE(frames.isEmpty()) << Flash()->LastError().toStdString();
-    QTest::qWait(200);
-    const QImage shot = Flash()->View()->grab().toImage();
-    int red = 0;
-    for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < shot.width(); ++x)
-            red += shot.pixelColor(x, y).red() > 180 && shot.pixelColor(x, y).green() < 80;
-    EXPECT_GT(red, 1000) << "the square is drawn in the pane";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frames.isEmpty(); }, kFirstFrameTimeoutMs))
+        << Flash()->LastError().toStdString();
+    // The pane shows what the player drew once the page has been composited: grabbed until then.
+    const auto redPixels = [&] {
+        const QImage shot = Flash()->View()->grab().toImage();
+        int red = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                red += shot.pixelColor(x, y).red() > 180 && shot.pixelColor(x, y).green() < 80;
+        return red;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return redPixels() > 1000; }, kFirstFrameTimeoutMs))
+        << "the square is drawn in the pane";
     EXPECT_EQ(window->StatusText(), "Previewing..");
     EXPECT_TRUE(messages->empty());
 }
@@ -144,10 +144,8 @@ TEST_F(MainFormPreviewTest, RightButtonOverThePaneIsDroppedAndOverTheTreeOpensTh
     CreateWindow();
     QSignalSpy frames(Flash(), &TShockwaveFlash::FirstFrameDrawn);
     Click(0);
-    QElapsedTimer t;
-    t.start();
-    while (frames.isEmpty() && t.elapsed() < kFirstFrameTimeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frames.isEmpty(); }, kFirstFrameTimeoutMs))
+        << Flash()->LastError().toStdString();
 
     const QPoint centre = test::Parts(*window).flsPreview->mapToGlobal(
         test::Parts(*window).flsPreview->rect().center());

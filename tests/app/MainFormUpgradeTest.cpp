@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <functional>
 
 using namespace zephyrine;
@@ -24,6 +24,7 @@ using httpclient::test::Send;
 using httpclient::test::Silent;
 using httpclient::test::TScript;
 using httpclient::test::TScriptedServer;
+using httpclient::test::Until;
 using test::ReadFile;
 using test::WriteFile;
 namespace fs = std::filesystem;
@@ -256,19 +257,23 @@ TEST_F(MainFormUpgradeTest, FullDiskLeavesBothFilesAsTheyWere) {
 }
 
 TEST_F(MainFormUpgradeTest, ProgressBarFollowsTheBytesOfTheCatalogue) {
+    std::vector<int> values;  // while the bar is shown
+    std::atomic<int> moved{0};  // the values above 0 among them
     TScript list = {
         ReadRequest(),
         Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kNew.size()) + "\r\n\r\n")};
+    // Each piece once the bar has shown the one before.
     const std::size_t piece = kNew.size() / 5 + 1;
-    for (std::size_t at = 0; at < kNew.size(); at += piece) {
+    for (std::size_t at = 0, n = 1; at < kNew.size(); at += piece, ++n) {
         list.push_back(Send(kNew.substr(at, piece)));
-        list.push_back(Pause(100));
+        list.push_back(Until([&moved, n] { return moved >= static_cast<int>(n); }));
     }
     TScriptedServer server({kCount40, list});
     Create(server.Url(""));
-    std::vector<int> values;  // while the bar is shown
     QObject::connect(test::Parts(*window).prgUpgrade, &QProgressBar::valueChanged, [&](int value) {
-        if (test::Parts(*window).prgUpgrade->isVisible()) values.push_back(value);
+        if (!test::Parts(*window).prgUpgrade->isVisible()) return;
+        values.push_back(value);
+        if (value > 0) ++moved;
     });
     EXPECT_EQ(Upgrade().back(), "40 Winks of MSN Messenger in the list.");
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
@@ -310,10 +315,10 @@ TEST_F(MainFormUpgradeTest, EscapeOrCloseDuringTheDownloadAbortIt) {
             }
         });
         poll.start(5);
-        const auto start = std::chrono::steady_clock::now();
         const std::vector<std::string> shown = Upgrade();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         EXPECT_TRUE(acted);
+        // Ended by the abort, not by the silent server's idle limit.
+        EXPECT_FALSE(window->Upgrade().ListClient().TimedOut());
         EXPECT_TRUE(busyBar) << "no Content-Length: the bar shows it is busy";
         // Neither the second Upgrade nor the drop showed anything; the click previewed.
         EXPECT_EQ(shown, (std::vector<std::string>{kPleaseWait, kConnected, kDownloading,

@@ -96,28 +96,33 @@ TEST_F(WholeProgramFileTest, DemoMcoDroppedOnTheOpenWindow) {
     TProcess run({program}, Environment(display), home / "program.log");
     const TPoint origin = WaitForWindow(display, "^Zephyrine$");
     ASSERT_GE(origin.x, 0) << witness.Report("the program's window");
+    // The player joins the window once it is shown, and the window is made anew for it then: a
+    // drop before that may land on the window that goes.
+    ASSERT_TRUE(witness.AwaitLine("PlayerReady: yes"));
     TProcess source({bin + "/zephyrine-drag-source", bin + "/demo-content/demo-blue.mco"},
                     {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"}, home / "drag.log");
     const TPoint from = WaitForWindow(display, "^drag-source$");
     ASSERT_GE(from.x, 0) << ReadText(home / "drag.log");
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     Capture({"xdotool", "mousemove", std::to_string(from.x + 60), std::to_string(from.y + 60),
              "mousedown", "1"},
             display);
-    // A drag starts after a few pixels and crosses into the pane in steps.
+    const auto said = [&](const std::string& line) {
+        return witness.Await("the drag source's \"" + line + "\"", [&] {
+            return ReadText(home / "drag.log").find(line) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(said("drag started")) << ReadText(home / "drag.log");
+    // The pointer crosses into the pane in steps; the drop follows the window's acceptance.
     const int toX = origin.x + kPaneLeft + 200, toY = origin.y + 150;
     for (int step = 1; step <= 20; ++step) {
         Capture(
             {"xdotool", "mousemove", std::to_string(from.x + 60 + (toX - from.x - 60) * step / 20),
              std::to_string(from.y + 60 + (toY - from.y - 60) * step / 20)},
             display);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(said("drag accepted")) << ReadText(home / "drag.log");
     Capture({"xdotool", "mouseup", "1"}, display);
-    EXPECT_TRUE(witness.Await("the drag source's \"drag ended: copied\"", [&] {
-        return ReadText(home / "drag.log").find("drag ended: copied") != std::string::npos;
-    })) << ReadText(home / "drag.log");
+    EXPECT_TRUE(said("drag ended: copied")) << ReadText(home / "drag.log");
     ExpectPlayedAndInstalled(display, origin, kBlue, "drop-mco", "demo-blue.xml");
 }
 

@@ -62,10 +62,13 @@ std::vector<std::string> Names(const TWinkLibrary& library) {
 
 class WinkLibrary : public ::testing::Test {
   protected:
+    WinkLibrary() { test::EnsureApp(); }  // the import's event loop
     std::string Library() const { return dir.Folder() + "data/MyWinks/"; }
+    std::string Import() const { return dir.Folder() + "import/"; }
     test::TTempDir dir;
 };
 
+// The same bytes under another name are kept once.
 TEST_F(WinkLibrary, KeepsACopyNamedFromTheContentOrTheFileAndSurvivesARestart) {
     const std::string described =
         MakeContentFile(dir / "in/cat.mco", Described("Waving Cat"), "FWS cat");
@@ -85,6 +88,12 @@ TEST_F(WinkLibrary, KeepsACopyNamedFromTheContentOrTheFileAndSurvivesARestart) {
         EXPECT_EQ(red.Source, "red heart.mca");
         EXPECT_TRUE(red.File.ends_with(".mca"));
         EXPECT_EQ(test::ReadFile(library.CopyPath(red)), test::ReadFile(plain));
+
+        fs::copy_file(described, dir / "in/renamed copy.mco");
+        const app::TAddResult again = library.Add(dir / "in/renamed copy.mco");
+        EXPECT_EQ(again.Outcome, TAddOutcome::Duplicate);
+        EXPECT_EQ(again.Item.File, library.Items()[0].File);
+        EXPECT_EQ(Snapshot(Library()).size(), 4u);  // three copies, the catalogue
     }
     // The catalogue has the form of WinksList.dat: one category, items with WinkName.
     const std::string catalogue = test::ReadFile(Library() + TWinkLibrary::kCatalogueName);
@@ -95,18 +104,6 @@ TEST_F(WinkLibrary, KeepsACopyNamedFromTheContentOrTheFileAndSurvivesARestart) {
     EXPECT_TRUE(reopened.LoadError().empty());
     EXPECT_EQ(Names(reopened),
               std::vector<std::string>({"Waving Cat", "Dancing Banana", "red heart"}));
-}
-
-TEST_F(WinkLibrary, TheSameBytesAreKeptOnce) {
-    const std::string one = MakeContentFile(dir / "one.mco", Described("One"));
-    fs::copy_file(one, dir / "renamed copy.mco");
-    TWinkLibrary library(Library());
-    const app::TAddResult first = library.Add(one);
-    const app::TAddResult again = library.Add(dir / "renamed copy.mco");
-    EXPECT_EQ(again.Outcome, TAddOutcome::Duplicate);
-    EXPECT_EQ(again.Item.File, first.Item.File);
-    EXPECT_EQ(library.Items().size(), 1u);
-    EXPECT_EQ(Snapshot(Library()).size(), 2u);  // one copy, the catalogue
 }
 
 TEST_F(WinkLibrary, FilesThatAreNoCabinetsAreRefusedAndNothingIsWritten) {
@@ -207,8 +204,7 @@ TFinished RunImport(app::TLibraryImport& import, const std::string& folder) {
 }
 
 TEST_F(WinkLibrary, ImportAddsEveryContentFileUnderTheFolder) {
-    test::EnsureApp();
-    const std::string in = dir.Folder() + "import/";
+    const std::string in = Import();
     MakeContentFile(in + "one.mco", Described("One"), "FWS 1");
     MakeContentFile(in + "deep/er/two.mca", Described("Two"), "FWS 2");
     fs::copy_file(in + "one.mco", in + "deep/same as one.MCO");
@@ -236,8 +232,7 @@ TEST_F(WinkLibrary, ImportAddsEveryContentFileUnderTheFolder) {
 }
 
 TEST_F(WinkLibrary, CancelStopsBetweenFilesWithNothingHalfAdded) {
-    test::EnsureApp();
-    const std::string in = dir.Folder() + "import/";
+    const std::string in = Import();
     for (int i = 0; i < 3; ++i)
         MakeContentFile(in + std::to_string(i) + ".mco", Described("N" + std::to_string(i)),
                         "FWS " + std::to_string(i));

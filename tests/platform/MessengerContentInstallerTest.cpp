@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <utime.h>
 
@@ -194,13 +195,20 @@ TEST_F(MessengerContentInstallerTest, DestructionEndsAHangingTransfer) {
     getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
     installer->InstallFromUrl("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
                               "/slow.cab");
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 500)
+    // Destroyed once the request has arrived: the transfer is under way.
+    pollfd listening{s, POLLIN, 0};
+    while (poll(&listening, 1, 10) == 0)
         QCoreApplication::processEvents();
+    const int peer = accept(s, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    std::string request;
+    for (char c; request.find("\r\n\r\n") == std::string::npos && read(peer, &c, 1) == 1;)
+        request += c;
+    EXPECT_NE(request.find("GET /slow.cab"), std::string::npos) << request;
     installer.reset();
     QCoreApplication::processEvents();
     EXPECT_TRUE(results.empty());
+    close(peer);
     close(s);
 }
 

@@ -5,11 +5,11 @@
 #include "platform/ShockwaveFlash.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -43,11 +43,10 @@ std::optional<TBox> FindColour(const QImage& image, const QColor& colour) {
     return FindSquare(image, colour, 100);
 }
 
-void Wait(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
+// Runs the event loop until condition() holds; the limit only ends a wait that has failed.
+template <typename F>
+bool Await(F condition, int limitMs = kFirstFrameTimeoutMs) {
+    return QTest::qWaitFor(condition, limitMs);
 }
 
 class ShockwaveFlashTest : public ::testing::Test {
@@ -65,23 +64,21 @@ class ShockwaveFlashTest : public ::testing::Test {
         QSignalSpy failures(flash.get(), &TShockwaveFlash::MovieFailed);
         flash->SetMovie(movie);
         flash->Play();
-        QElapsedTimer t;
-        t.start();
-        while (frames.isEmpty() && failures.isEmpty() && t.elapsed() < kFirstFrameTimeoutMs)
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        Await([&] { return !frames.isEmpty() || !failures.isEmpty(); });
         if (failure && !failures.isEmpty()) *failure = failures.first().first().toString();
         return !frames.isEmpty();
     }
 
-    // The square is drawn in the pane and has moved between two grabs a second apart.
+    // The square is drawn in the pane, and a later grab shows it elsewhere, of the same size.
     void ExpectMovingSquare(QColor colour) {
-        Wait(300);
-        const auto first = FindColour(flash->View()->grab().toImage(), colour);
-        Wait(1000);
-        const auto second = FindColour(flash->View()->grab().toImage(), colour);
-        ASSERT_TRUE(first.has_value()) << "the square is not drawn";
-        ASSERT_TRUE(second.has_value()) << "the square is not drawn";
-        EXPECT_NE(first->left, second->left) << "the square did not move";
+        std::optional<TBox> first, second;
+        ASSERT_TRUE(Await([&] {
+            return (first = FindColour(flash->View()->grab().toImage(), colour)).has_value();
+        })) << "the square is not drawn";
+        ASSERT_TRUE(Await([&] {
+            second = FindColour(flash->View()->grab().toImage(), colour);
+            return second && second->left != first->left;
+        })) << "the square did not move";
         EXPECT_NEAR(first->bottom - first->top, second->bottom - second->top, 3);
     }
 
@@ -93,22 +90,16 @@ class ShockwaveFlashTest : public ::testing::Test {
             result = v.toString();
             done = true;
         });
-        QElapsedTimer t;
-        t.start();
-        while (!done && t.elapsed() < 10000)
-            QApplication::processEvents();
+        Await([&] { return done; });
         return result;
     }
 
     // The player shows its own error screen.
     bool PlayerShowsError() {
-        for (int i = 0; i < 50; ++i) {
-            if (Evaluate("String(!!document.querySelector('#stage > *').shadowRoot"
-                         ".querySelector('#panic'))") == "true")
-                return true;
-            Wait(100);
-        }
-        return false;
+        return Await([&] {
+            return Evaluate("String(!!document.querySelector('#stage > *').shadowRoot"
+                            ".querySelector('#panic'))") == "true";
+        });
     }
 
     TTempFolder dir;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -19,10 +20,13 @@
 
 namespace zephyrine::httpclient::test {
 
+constexpr int kUntilPollMs = 5;  // how often an Until step asks its condition
+
 struct TStep {
-    enum TKind { ReadRequest, Send, Pause, Silent, CloseUnread, Reset } kind;
+    enum TKind { ReadRequest, Send, Pause, Until, Silent, CloseUnread, Reset } kind;
     std::string bytes;
     int ms = 0;
+    std::function<bool()> condition = {};
 };
 using TScript = std::vector<TStep>;
 
@@ -34,6 +38,10 @@ inline TStep Send(std::string bytes) {
 }
 inline TStep Pause(int ms) {
     return {TStep::Pause, {}, ms};
+}
+// Waits until condition() holds (asked on the server's thread) or the server stops.
+inline TStep Until(std::function<bool()> condition) {
+    return {TStep::Until, {}, 0, std::move(condition)};
 }
 // Reads and waits until the client closes or the server stops.
 inline TStep Silent() {
@@ -159,6 +167,12 @@ class TScriptedServer {
                 case TStep::Pause:
                     WaitReadable(stop_[0], step.ms);
                     break;
+                case TStep::Until: {
+                    pollfd stop{stop_[0], POLLIN, 0};
+                    while (!step.condition() && ::poll(&stop, 1, kUntilPollMs) == 0) {
+                    }
+                    break;
+                }
                 case TStep::Silent:
                     while (ReadSome(fd, index, -1)) {
                     }
