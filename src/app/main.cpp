@@ -12,6 +12,7 @@
 #include "server/SvrLog.h"
 #include "app/DataFolders.h"
 #include "base/CommandLine.h"
+#include "base/Convert.h"
 #include "app/WinksGlobal.h"
 #include "app/uMainForm.h"
 
@@ -42,6 +43,20 @@ void Trace(const std::string& kind, const std::string& text) {
 }
 
 constexpr const char* kProgramName = "zephyrine";
+
+// For tests: ZEPHYRINE_SERVER_PORT sets the embedded server's port (0: the system picks a free
+// one), so that a test never depends on 21887 being free.
+std::uint16_t ServerPort() {
+    const char* text = std::getenv("ZEPHYRINE_SERVER_PORT");
+    if (text == nullptr) return server::kDefaultServerPort;
+    const std::optional<int> port = base::TryStrToInt(text);
+    if (!port || *port < 0 || *port > 65535) {
+        std::fprintf(stderr, "%s: ZEPHYRINE_SERVER_PORT is not a port number: '%s'; %u is used\n",
+                     kProgramName, text, static_cast<unsigned>(server::kDefaultServerPort));
+        return server::kDefaultServerPort;
+    }
+    return static_cast<std::uint16_t>(*port);
+}
 
 // The command line, read before any application object exists, so that --help and --version need
 // no display: the content file to open, or the exit status when the program is not to run.
@@ -140,7 +155,7 @@ int main(int argc, char** argv) {
     }
 
     app::TfrmMainForm window(Global, CreatePlatform(folders, !fileArgument.empty()), roots,
-                             fileArgument);
+                             fileArgument, ServerPort());
     if (Tracing()) {
         // Entries are delivered through the event loop, so none is missed by assigning it now.
         window.EmbeddedServer().OnLogEntry =

@@ -29,7 +29,7 @@ class WholeProgramFileTest : public ::testing::Test {
     std::vector<std::string> Environment(const std::string& display) const {
         return {"DISPLAY=" + display,
                 display.empty() ? "QT_QPA_PLATFORM=offscreen" : "QT_QPA_PLATFORM=xcb",
-                "ZEPHYRINE_TRACE=stderr",
+                "ZEPHYRINE_TRACE=stderr", "ZEPHYRINE_SERVER_PORT=0",
                 "ZEPHYRINE_MESSAGE_BOX=stderr",
                 "XDG_RUNTIME_DIR=" + home.Path().string(),
                 "XDG_DATA_HOME=" + home / "data",

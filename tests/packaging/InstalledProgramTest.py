@@ -110,7 +110,7 @@ class InstalledProgramTest(unittest.TestCase):
         before = listing(self.prefix)
         log_path = os.path.join(self.home, "program.log")
         env = self.environment(QT_QPA_PLATFORM="offscreen", ZEPHYRINE_TRACE="stderr",
-                               ZEPHYRINE_MESSAGE_BOX="stderr")
+                               ZEPHYRINE_MESSAGE_BOX="stderr", ZEPHYRINE_SERVER_PORT="0")
         with open(log_path, "wb") as log:
             program = subprocess.Popen(
                 [self.program, os.path.join(self.data, "demo-content", "demo-red.mca")],
