@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 using namespace zephyrine;
 
@@ -303,13 +304,18 @@ void BM_LaterPreview(benchmark::State& state) {
     TWorld& world = *gLater;
     static const bool first = world.ClickToFirstFrame(0) >= 0;
     int item = 1;
+    std::vector<double> times;
     for (auto _ : state) {
         const double ms = first ? world.ClickToFirstFrame(item) : -1;
         if (ms < 0) state.SkipWithError("no first frame");
         state.SetIterationTime(ms / 1000);
+        times.push_back(ms);
         item = 1 - item;
         QTest::qWait(100);
     }
+    // On a shared machine a few previews wait on other processes: the median is the figure.
+    std::sort(times.begin(), times.end());
+    if (!times.empty()) state.counters["median_ms"] = times[times.size() / 2];
 }
 BENCHMARK(BM_LaterPreview)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 

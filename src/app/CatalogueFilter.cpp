@@ -85,14 +85,21 @@ void TCatalogueFilter::EnsureCaptions() {
     total_ = 0;
     const int count = source_->rowCount();
     categories_.resize(static_cast<std::size_t>(count));
+    // The catalogue model's captions are read as its text, without a QVariant each.
+    const auto* catalogue = qobject_cast<const TWinksTreeModel*>(source_);
     for (int c = 0; c < count; ++c) {
         TCategory& category = categories_[static_cast<std::size_t>(c)];
         const QModelIndex parent = source_->index(c, 0);
         const int items = source_->rowCount(parent);
-        category.folded.reserve(static_cast<std::size_t>(items));
-        for (int i = 0; i < items; ++i)
-            category.folded.push_back(
-                source_->index(i, 0, parent).data(Qt::DisplayRole).toString().toCaseFolded());
+        category.ends.reserve(static_cast<std::size_t>(items));
+        for (int i = 0; i < items; ++i) {
+            if (catalogue != nullptr)
+                AppendFoldedCaption(category.folded, catalogue->ItemCaption(c, i));
+            else
+                category.folded +=
+                    source_->index(i, 0, parent).data(Qt::DisplayRole).toString().toCaseFolded();
+            category.ends.push_back(category.folded.size());
+        }
         total_ += items;
     }
 }
@@ -105,14 +112,14 @@ void TCatalogueFilter::Match(const QString& folded) {
         folded.size() > folded_.size()) {
         for (const auto& [c, i] : matches_)
             if (categories_[static_cast<std::size_t>(c)]
-                    .folded[static_cast<std::size_t>(i)]
+                    .Caption(static_cast<std::size_t>(i))
                     .contains(folded))
                 next.emplace_back(c, i);
     } else {
         for (std::size_t c = 0; c < categories_.size(); ++c) {
-            const std::vector<QString>& names = categories_[c].folded;
-            for (std::size_t i = 0; i < names.size(); ++i)
-                if (names[i].contains(folded))
+            const TCategory& names = categories_[c];
+            for (std::size_t i = 0; i < names.ends.size(); ++i)
+                if (names.Caption(i).contains(folded))
                     next.emplace_back(static_cast<int>(c), static_cast<int>(i));
         }
     }

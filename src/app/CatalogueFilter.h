@@ -63,7 +63,13 @@ class TCatalogueFilter : public QAbstractItemModel {
 
   private:
     struct TCategory {
-        std::vector<QString> folded;  // the items' captions, case-folded
+        // The items' captions, case-folded, one after the other: item i's ends at ends[i].
+        QString folded;
+        std::vector<qsizetype> ends;
+        QStringView Caption(std::size_t item) const {
+            const qsizetype start = item == 0 ? 0 : ends[item - 1];
+            return QStringView(folded).sliced(start, ends[item] - start);
+        }
         bool expandedBefore = false;  // its expansion when the filter began
     };
     struct TShown {

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QStyle>
 
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -220,6 +221,22 @@ Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
     // The trailing category's items are installed one at a time, never checked.
     const bool checkable = node.internalId() != kCategoryId && !InTrailingCategory(node);
     return checkable ? flags | Qt::ItemIsUserCheckable : flags;
+}
+
+void AppendFoldedCaption(QString& into, const char* utf8) {
+    const auto size = static_cast<qsizetype>(std::strlen(utf8));
+    const qsizetype start = into.size();
+    into.resize(start + size);
+    QChar* out = into.data() + start;
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c >= 0x80) {
+            into.resize(start);
+            into += QString::fromUtf8(utf8, size).toCaseFolded();
+            return;
+        }
+        out[i] = QChar(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    }
 }
 
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,

@@ -1,4 +1,5 @@
 // LoadWinksList through the window, and LoadCatalogue on its own.
+#include "app/WinksCatalogue.h"
 #include "support/AppTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -246,4 +247,15 @@ TEST(LoadCatalogue, StateIndexIsKeptPerItem) {
     model.SetStateIndex(model.ItemIndex(0, 1), 2);
     EXPECT_EQ(model.StateIndex(model.ItemIndex(0, 1)), 2);
     EXPECT_EQ(model.StateIndex(model.ItemIndex(0, 0)), 0);
+}
+
+// A caption is appended as Qt folds it, also when it turns out not to be ASCII part-way.
+TEST(AppendFoldedCaption, AsQtFoldsIt) {
+    for (const char* caption :
+         {"", "Wink number 7", "AZ az @[`{ 09", "Straße", "KISS É", "ΣΊΣΥΦΟΣ", "Кошка"}) {
+        QString folded = QStringLiteral("Kept|");
+        app::AppendFoldedCaption(folded, caption);
+        EXPECT_EQ(folded, QStringLiteral("Kept|") + QString::fromUtf8(caption).toCaseFolded())
+            << caption;
+    }
 }

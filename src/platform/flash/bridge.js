@@ -64,7 +64,25 @@
             xhr.onabort = () => reject(new DOMException("The fetch was aborted", "AbortError"));
             xhr.send();
         });
-    window.fetch = xhrFetch;
+    const hrefOf = (input) => {
+        const raw = typeof input === "string" ? input : input instanceof URL ? input.href : input.url;
+        try {
+            return new URL(raw, document.baseURI).href;
+        } catch (e) {
+            return null;
+        }
+    };
+    // The movie of the last play, fetched while the player builds its instance for it; the
+    // player's own fetch of that URL takes this response, once.
+    let prefetched = null;
+    window.fetch = (input, init) => {
+        if (prefetched && hrefOf(input) === prefetched.href) {
+            const response = prefetched.response;
+            prefetched = null;
+            return response;
+        }
+        return xhrFetch(input, init);
+    };
 
     // The player element of the movie shown; each load is stamped on it (zSerial), and a
     // player whose last load did not complete is never reused, so no late event of an earlier
@@ -147,6 +165,10 @@
             }).then(() => emit("warm"));
         },
         play(request) {
+            const href = hrefOf(request.url);
+            prefetched = href && { href, response: xhrFetch(href) };
+            // Settled here too, so that a response no player takes is no unhandled rejection.
+            if (prefetched) prefetched.response.catch(() => {});
             queue = queue.then(() => {
                 if (!player || player.zPanicked || !player.zLoaded) newPlayer();
                 const mine = player;
