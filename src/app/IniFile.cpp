@@ -9,22 +9,15 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 #include "base/Convert.h"
+#include "base/ReplaceFile.h"
 #include "base/TextCompare.h"
 
 namespace zephyrine::app {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        --e;
-    return s.substr(b, e - b);
-}
 
 bool IsComment(const std::string& trimmed) {
     return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
@@ -32,20 +25,20 @@ bool IsComment(const std::string& trimmed) {
 
 // "[name]" gives name; nullopt for any other line.
 std::optional<std::string> SectionName(const std::string& line) {
-    std::string t = Trim(line);
+    std::string t = base::Trimmed(line);
     if (t.size() < 2 || t.front() != '[') return std::nullopt;
     std::size_t close = t.find(']');
     if (close == std::string::npos) return std::nullopt;
-    return Trim(t.substr(1, close - 1));
+    return base::Trimmed(t.substr(1, close - 1));
 }
 
 // "key=value" gives key (trimmed); nullopt for comments, sections and lines without '='.
 std::optional<std::string> KeyName(const std::string& line) {
-    std::string t = Trim(line);
+    std::string t = base::Trimmed(line);
     if (t.empty() || IsComment(t) || t.front() == '[') return std::nullopt;
     std::size_t eq = line.find('=');
     if (eq == std::string::npos) return std::nullopt;
-    return Trim(line.substr(0, eq));
+    return base::Trimmed(line.substr(0, eq));
 }
 
 }  // namespace
@@ -90,7 +83,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
     auto i = FindKey(section, key);
     if (!i) return defaultValue;
     const std::string& line = lines_[*i];
-    std::string value = Trim(line.substr(line.find('=') + 1));
+    std::string value = base::Trimmed(line.substr(line.find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
@@ -99,7 +92,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 }
 
 std::optional<int> TIniFile::ParseInteger(const std::string& text) {
-    const std::string t = Trim(text);
+    const std::string t = base::Trimmed(text);
     if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
         // Hexadecimal: up to 32 bits, read as a signed 32-bit integer (0xFFFFFFFF is -1).
         const auto v = base::DigitsValue(std::string_view(t).substr(2), 16, 0xFFFFFFFFu);
@@ -134,13 +127,13 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
                 if (inSection) insertAt = j + 1;
                 continue;
             }
-            if (inSection && !Trim(lines_[j]).empty()) insertAt = j + 1;
+            if (inSection && !base::Trimmed(lines_[j]).empty()) insertAt = j + 1;
         }
         const std::string keyLine = key + "=" + value;
         if (insertAt) {
             lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*insertAt), keyLine);
         } else {
-            if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
+            if (!lines_.empty() && !base::Trimmed(lines_.back()).empty()) lines_.emplace_back();
             lines_.push_back("[" + section + "]");
             lines_.push_back(keyLine);
             finalEol_ = true;
@@ -159,21 +152,11 @@ void TIniFile::Save() const {
         text += lines_[i];
         if (i + 1 < lines_.size() || finalEol_) text += eol_;
     }
-    // Written beside the file and renamed over it, so a failed write never leaves half a file.
-    const std::string temp = path_ + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::remove(temp.c_str());
-            throw std::runtime_error("Cannot write " + path_);
-        }
-    }
-    if (std::rename(temp.c_str(), path_.c_str()) != 0) {
-        const int err = errno;
-        std::remove(temp.c_str());
-        throw std::runtime_error("Cannot write " + path_ + ": " + std::strerror(err));
+    // A failed write never leaves half a file.
+    try {
+        base::ReplaceFileContents(path_, text);
+    } catch (const std::system_error& e) {
+        throw std::runtime_error("Cannot write " + path_ + ": " + std::strerror(e.code().value()));
     }
 }
 

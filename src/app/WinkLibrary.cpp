@@ -2,7 +2,9 @@
 
 #include "app/WinksGlobal.h"
 #include "base/Process.h"
+#include "base/ReplaceFile.h"
 #include "base/ScopeExit.h"
+#include "base/TextCompare.h"
 #include "base/UniqueFd.h"
 #include "platform/Cabinet.h"
 
@@ -22,6 +24,7 @@
 #include <filesystem>
 #include <optional>
 #include <sstream>
+#include <system_error>
 
 namespace zephyrine::app {
 
@@ -29,7 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kTempPrefix = ".tmp-";       // a file being written, renamed when complete
 constexpr const char* kWorkPrefix = ".work-";      // a content file being unpacked for its name
 constexpr std::size_t kHashHexChars = 64;          // SHA-256
 constexpr std::string_view kMcaSignature = "SCF";  // a cabinet's signature without its "M"
@@ -74,38 +76,14 @@ std::optional<std::string> ReadWhole(const std::string& path, std::string& error
     return bytes;
 }
 
-void SyncFolder(const std::string& folder) {
-    const base::UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) ::fsync(fd.Get());
-}
-
-// Writes bytes to a temporary file beside path, flushes it to the disk and renames it over path:
-// path holds either its old content or the whole new one. Nothing is left behind on failure.
-void ReplaceFile(const std::string& folder, const std::string& path, std::string_view bytes) {
-    std::string temp = folder + kTempPrefix + "XXXXXX";
-    base::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd) throw ELibraryError(SystemError("The library cannot be written:", folder));
-    base::ScopeExit removeTemp([&] { ::unlink(temp.c_str()); });
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw ELibraryError(SystemError("The library cannot be written:", path));
-        done += static_cast<std::size_t>(n);
+// The file replaced whole (see base::ReplaceFileContents), its failure said as the library's.
+void ReplaceFile(const std::string& path, std::string_view bytes) {
+    try {
+        base::ReplaceFileContents(path, bytes);
+    } catch (const std::system_error& e) {
+        throw ELibraryError("The library cannot be written: " + path + ": " +
+                            std::strerror(e.code().value()));
     }
-    if (::fchmod(fd.Get(), 0644) != 0 || ::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0)
-        throw ELibraryError(SystemError("The library cannot be written:", path));
-    if (::rename(temp.c_str(), path.c_str()) != 0)
-        throw ELibraryError(SystemError("The library cannot be written:", path));
-    removeTemp.Release();
-    SyncFolder(folder);
-}
-
-std::string Trimmed(std::string text) {
-    const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-    text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
-    text.erase(std::find_if_not(text.rbegin(), text.rend(), blank).base(), text.end());
-    return text;
 }
 
 // A name fit for one line of the tree: control characters become blanks, and a long one is cut
@@ -134,17 +112,17 @@ std::string NameInDescription(const std::string& path) {
     const pugi::xml_node root = doc.document_element();
     for (const char* attribute : {"name", "title"}) {
         for (const pugi::xml_attribute a : root.attributes())
-            if (SameNameBlind(a.name(), attribute) && !Trimmed(a.value()).empty())
-                return Trimmed(a.value());
+            if (SameNameBlind(a.name(), attribute) && !base::Trimmed(a.value()).empty())
+                return base::Trimmed(a.value());
     }
     const pugi::xml_node found = root.find_node([](const pugi::xml_node& node) {
         if (node.type() != pugi::node_element) return false;
         const char* local = std::strchr(node.name(), ':');
         local = local != nullptr ? local + 1 : node.name();
         return (SameNameBlind(local, "title") || SameNameBlind(local, "name")) &&
-               !Trimmed(node.child_value()).empty();
+               !base::Trimmed(node.child_value()).empty();
     });
-    return found ? Trimmed(found.child_value()) : std::string();
+    return found ? base::Trimmed(found.child_value()) : std::string();
 }
 
 // Unpacks the outer cabinet into a work folder inside the library and reads the name its
@@ -238,7 +216,7 @@ void TWinkLibrary::Load() {
         const std::string name = it->path().filename().string();
         const bool listed = std::any_of(items_.begin(), items_.end(),
                                         [&](const TLibraryItem& i) { return i.File == name; });
-        if (name.starts_with(kTempPrefix) || name.starts_with(kWorkPrefix) ||
+        if (name.starts_with(base::kReplaceTempPrefix) || name.starts_with(kWorkPrefix) ||
             (IsCopyName(name) && !listed)) {
             std::error_code ignored;
             fs::remove_all(it->path(), ignored);
@@ -264,7 +242,7 @@ void TWinkLibrary::WriteCatalogue(const std::vector<TLibraryItem>& items) const 
     }
     std::ostringstream text;
     doc.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
-    ReplaceFile(folder_, CataloguePath(), text.str());
+    ReplaceFile(CataloguePath(), text.str());
 }
 
 TAddResult TWinkLibrary::Add(const std::string& file) {
@@ -306,7 +284,7 @@ TAddResult TWinkLibrary::Add(const std::string& file) {
                       source.filename().string()};
 
     const std::string copyPath = folder_ + copy;
-    ReplaceFile(folder_, copyPath, bytes);
+    ReplaceFile(copyPath, bytes);
     // Until the catalogue lists it, the copy is no part of the library.
     base::ScopeExit removeCopy([&] { ::unlink(copyPath.c_str()); });
     std::vector<TLibraryItem> items = items_;

@@ -3,6 +3,7 @@
 // taken for a letter.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -29,6 +30,16 @@ constexpr bool SameText(std::string_view a, std::string_view b) {
 // text begins with prefix, without regard to ASCII letter case.
 constexpr bool StartsWithText(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
+}
+
+// text without the white space (as isspace has it) at either end.
+inline std::string Trimmed(std::string_view text) {
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return std::string(text);
 }
 
 inline std::string LowerCase(std::string_view text) {

@@ -248,7 +248,6 @@ void TServerClientThread::Execute() {
     bool handedOver = false;  // the next connection came from the ready queue: no wake-up
     while (!leave) {
         std::unique_ptr<TServerClientWinSocket> done;
-        bool tookWaiting = false;
         try {
             if (!handedOver) {
                 wake_.Wait();
@@ -263,7 +262,6 @@ void TServerClientThread::Execute() {
                 // idling, so a burst costs no thread start per connection.
                 listener_.Reactivate(*this, std::move(listener_.ready_.front()));
                 listener_.ready_.pop_front();
-                tookWaiting = true;
             } else {
                 leave = Terminated() || !StayCached;
                 if (leave) listener_.ThreadEnding(*this);
@@ -278,7 +276,7 @@ void TServerClientThread::Execute() {
             listener_.ThreadEnding(*this);
         }
         done.reset();  // its descriptor is free before the accept thread hears of it
-        listener_.ThreadFreed(leave, tookWaiting);
+        listener_.ThreadFreed(leave, handedOver);
     }
     ThreadEnded();
 }

@@ -65,6 +65,13 @@ TTransfer SendAll(int handle, const void* data, std::size_t count) {
 // A thread that has SIGPIPE blocked for good (a connection thread) needs no guard per send.
 thread_local bool brokenPipeBlocked = false;
 
+sigset_t BrokenPipeSignal() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    return pipe;
+}
+
 // SIGPIPE held back for the scope of a sendfile, which has no MSG_NOSIGNAL: a peer that leaves
 // mid-body gives EPIPE, not the end of the process. The signal it raised is taken before the
 // thread's own mask comes back.
@@ -72,9 +79,7 @@ class TBrokenPipeGuard {
   public:
     TBrokenPipeGuard() {
         if (brokenPipeBlocked) return;
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
+        const sigset_t pipe = BrokenPipeSignal();
         active_ = ::pthread_sigmask(SIG_BLOCK, &pipe, &saved_) == 0;
         if (active_) {
             sigset_t pending;
@@ -85,9 +90,7 @@ class TBrokenPipeGuard {
     ~TBrokenPipeGuard() {
         if (!active_) return;
         if (raised_ && !pendingBefore_) {
-            sigset_t pipe;
-            sigemptyset(&pipe);
-            sigaddset(&pipe, SIGPIPE);
+            const sigset_t pipe = BrokenPipeSignal();
             const timespec none{};
             while (::sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
             }
@@ -290,9 +293,7 @@ bool TServerClientWinSocket::SendWholeStream(std::unique_ptr<base::TStream>& str
 }
 
 void BlockBrokenPipeForThisThread() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
+    const sigset_t pipe = BrokenPipeSignal();
     brokenPipeBlocked = ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
 }
 
