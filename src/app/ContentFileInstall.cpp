@@ -33,7 +33,7 @@ std::string PackFolder(const TGlobal& global) {
 
 // Runs the cabinet tool on cab into work and waits. A file that is no readable cabinet is left
 // alone, as the tool would; one that names a file outside work is refused whole.
-void Unpack(const std::string& cab, const std::string& work) {
+void UnpackCabinet(const std::string& cab, const std::string& work) {
     const auto names = platform::CabinetFileNames(cab);
     if (!names) return;
     for (const std::string& name : *names)
@@ -41,6 +41,19 @@ void Unpack(const std::string& cab, const std::string& work) {
             throw std::runtime_error("The content file names a file outside its folder: " + name);
     TGlobal::RunAndWait(
         platform::UnpackCommand(base::FindProgram(platform::kCabinetTool), work, cab), 0);
+}
+
+// The work folder inside temp, emptied, or made when missing. It is not used when it is not a
+// real folder private to this user.
+std::string FreshWorkFolder(const std::string& temp) {
+    const std::string work = temp + kWorkFolderName;
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(work.substr(0, work.size() - 1), ec)))
+        TGlobal::ClearFolder(work, "*.*");
+    if (!platform::EnsurePrivateFolder(work))
+        throw std::runtime_error("The work folder " + work +
+                                 " is not a folder of this user's own.");
+    return work;
 }
 
 }  // namespace
@@ -51,6 +64,7 @@ TContentFileInstall::TContentFileInstall(TGlobal& global, server::TCustomWebServ
     : QObject(parent), Global(global), FServer(server), installs_(queue), urlCache_(urlCache) {}
 
 TContentFileInstall::~TContentFileInstall() {
+    if (worker_.joinable()) worker_.join();
     if (ownTempFolder_.empty()) return;
     std::error_code ec;
     fs::remove_all(ownTempFolder_, ec);  // links inside are removed, never followed
@@ -69,21 +83,9 @@ std::string TContentFileInstall::TempFolder() {
     return ownTempFolder_;
 }
 
-// The work folder inside the private folder, emptied, or made when missing. It is not used when
-// it is not a real folder private to this user.
-std::string TContentFileInstall::FreshWorkFolder() {
-    const std::string work = TempFolder() + kWorkFolderName;
-    std::error_code ec;
-    if (fs::exists(fs::symlink_status(work.substr(0, work.size() - 1), ec)))
-        TGlobal::ClearFolder(work, "*.*");
-    if (!platform::EnsurePrivateFolder(work))
-        throw std::runtime_error("The work folder " + work +
-                                 " is not a folder of this user's own.");
-    return work;
-}
-
-void TContentFileInstall::UnpackAndPreview(const std::string& file) {
-    refusal_.clear();
+TContentFileInstall::TUnpacked TContentFileInstall::Unpack(const std::string& file,
+                                                           const std::string& temp) const {
+    TUnpacked result;
     try {
         std::string cab = Global.DataFolder + kPackFolder + kUnpackCabName;
         if (UpperFileExtension(file) == ".MCA") {
@@ -93,21 +95,39 @@ void TContentFileInstall::UnpackAndPreview(const std::string& file) {
         } else {
             cab = file;
         }
-        const std::string work = FreshWorkFolder();
-        Unpack(cab, work);
+        const std::string work = FreshWorkFolder(temp);
+        UnpackCabinet(cab, work);
         std::string inner = TGlobal::FindPackFile(work);
-        if (inner.empty()) return;
+        if (inner.empty()) return result;
         inner = work + inner;
         TGlobal::ClearFolder(work, "*.XML");  // the folder stays: the inner pack is in it
-        Unpack(inner, work);
+        UnpackCabinet(inner, work);
         const std::string swf = work + TGlobal::FindSwfFile(work);
         std::error_code ec;
-        if (!fs::is_regular_file(fs::symlink_status(swf, ec))) return;
-        emit PreviewMovie(QString::fromStdString(swf));
+        if (fs::is_regular_file(fs::symlink_status(swf, ec))) result.Movie = swf;
     } catch (const std::exception& e) {
-        refusal_ = e.what();
-        emit StatusText(QString::fromStdString(refusal_));
+        result.Refusal = e.what();
     }
+    return result;
+}
+
+void TContentFileInstall::Show(const TUnpacked& unpacked) {
+    refusal_ = unpacked.Refusal;
+    if (!refusal_.empty())
+        emit StatusText(QString::fromStdString(refusal_));
+    else if (!unpacked.Movie.empty())
+        emit PreviewMovie(QString::fromStdString(unpacked.Movie));
+}
+
+void TContentFileInstall::UnpackAndPreview(const std::string& file) {
+    FinishBackground();  // one unpack at a time in the work folder
+    TUnpacked unpacked;
+    try {
+        unpacked = Unpack(file, TempFolder());
+    } catch (const std::exception& e) {
+        unpacked.Refusal = e.what();
+    }
+    Show(unpacked);
 }
 
 void TContentFileInstall::InstallFileThroughServer(const std::string& name,
@@ -117,6 +137,10 @@ void TContentFileInstall::InstallFileThroughServer(const std::string& name,
     if (urlCache_ != nullptr) urlCache_->DeleteUrlCacheEntry(LocalPackUrl());
     // Without a fresh pack the server would hand over whatever an earlier run left.
     if (PrepareLocalPack(file).empty()) throw Unreadable(file);
+    HandOver(name);
+}
+
+void TContentFileInstall::HandOver(const std::string& name) {
     ActivateServer();
     // A refused preview stays said in the install's texts.
     const std::string remark = refusal_.empty() ? "" : "Not previewed: " + refusal_;
@@ -124,6 +148,54 @@ void TContentFileInstall::InstallFileThroughServer(const std::string& name,
     if (!installs_.Pending()) return;  // the hand-over failed, and said why
     emit StatusText(
         QString::fromStdString(name + " Installing" + ".." + (remark.empty() ? "" : " " + remark)));
+}
+
+void TContentFileInstall::OpenInBackground(const std::string& name, const std::string& file,
+                                           std::function<void(std::exception_ptr)> done) {
+    FinishBackground();
+    opening_ = true;
+    previewDropped_ = false;
+    std::string temp;
+    std::string refusal;
+    try {
+        temp = TempFolder();
+    } catch (const std::exception& e) {
+        refusal = e.what();
+    }
+    std::exception_ptr failure;
+    try {
+        // What InstallFileThroughServer does before the pack is copied.
+        if (FServer.ListenPort() == 0) ActivateServer();
+        if (urlCache_ != nullptr) urlCache_->DeleteUrlCacheEntry(LocalPackUrl());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    worker_ = std::thread([this, name, file, temp, refusal, failure, done = std::move(done)] {
+        TUnpacked unpacked = refusal.empty() ? Unpack(file, temp) : TUnpacked{{}, refusal};
+        const bool packed = !failure && !PrepareLocalPack(file).empty();
+        QMetaObject::invokeMethod(
+            this,
+            [this, name, file, unpacked, packed, failure, done] {
+                TUnpacked shown = unpacked;
+                if (previewDropped_) shown.Movie.clear();
+                Show(shown);
+                std::exception_ptr error = failure;
+                try {
+                    if (!error && !packed) throw Unreadable(file);
+                    if (!error) HandOver(name);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                opening_ = false;
+                done(error);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TContentFileInstall::FinishBackground() {
+    if (worker_.joinable()) worker_.join();
+    previewDropped_ = true;  // a later unpack's movie is the one to show
 }
 
 std::string TContentFileInstall::PrepareLocalPack(const std::string& file) {

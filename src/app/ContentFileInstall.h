@@ -12,7 +12,10 @@
 #include <QObject>
 #include <QString>
 
+#include <exception>
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace zephyrine::app {
 
@@ -30,6 +33,17 @@ class TContentFileInstall : public QObject {
     // Hands the file to the messenger through the embedded server, which is switched on for it.
     // Throws when the file cannot be read or the server or the installer cannot be used.
     void InstallFileThroughServer(const std::string& name, const std::string& file);
+
+    // UnpackAndPreview and then InstallFileThroughServer(name, file), with the unpack and the
+    // copy of the pack on a thread of their own, so that the event loop (and the player's start)
+    // runs meanwhile. The texts, files and hand-over are those of the two calls; done runs in
+    // the event loop at the end, with what the install threw (null when it started).
+    void OpenInBackground(const std::string& name, const std::string& file,
+                          std::function<void(std::exception_ptr)> done);
+    // True from OpenInBackground until its done has run.
+    bool Opening() const { return opening_; }
+    // The movie of a background open still under way is not shown: something else was.
+    void DropPendingPreview() { previewDropped_ = true; }
     std::string PrepareLocalPack(const std::string& file);  // the pack's path, "" on failure
     // The loopback URL of the pack the messenger fetches from the server.
     std::string LocalPackUrl() const;
@@ -45,7 +59,16 @@ class TContentFileInstall : public QObject {
     void PreviewMovie(const QString& movie);
 
   private:
-    std::string FreshWorkFolder();
+    struct TUnpacked {
+        std::string Movie;    // the movie found, "" when none
+        std::string Refusal;  // why the file was refused, "" when it was not
+    };
+    // Unpacks file into the work folder inside temp; touches no state of this object, so it
+    // runs on any thread.
+    TUnpacked Unpack(const std::string& file, const std::string& temp) const;
+    void Show(const TUnpacked& unpacked);
+    void HandOver(const std::string& name);
+    void FinishBackground();
     void ActivateServer();
 
     TGlobal& Global;
@@ -54,6 +77,9 @@ class TContentFileInstall : public QObject {
     platform::IUrlCache* urlCache_;
     std::string ownTempFolder_;  // the fresh folder, once made
     std::string refusal_;        // why the last unpack showed no preview, if it failed
+    std::thread worker_;         // the background open's unpack; joined before the next unpack
+    bool opening_ = false;
+    bool previewDropped_ = false;
 };
 
 }  // namespace zephyrine::app

@@ -445,11 +445,22 @@ void TfrmMainForm::ensureFileAssociation() {
     }
 }
 
+// The unpack runs beside the window's first turns, so that the player starts meanwhile; the
+// commands wait for it as for an install (Busy).
 void TfrmMainForm::handleFileArgument() {
     if (fileArgument_.empty()) return;
     AddToLibrary(fileArgument_);
-    UnpackAndPreview(fileArgument_);
-    InstallFileThroughServer("", fileArgument_);
+    fileInstall_->OpenInBackground("", fileArgument_, [this](std::exception_ptr failure) {
+        if (failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& e) {
+                ShowMessage(e.what(), TMsgIcon::Error);
+            }
+        }
+        UpdateActions();
+    });
+    UpdateActions();
 }
 
 // ---- The catalogue ----------------------------------------------------------------------------

@@ -102,7 +102,8 @@ void TfrmMainForm::createEventBindings() {
 // The update's requests pump the event loop (CatalogueUpgrade), and an install waits for the
 // messenger's completion event (InstallQueue); the window stays live through both, so any
 // handler could otherwise run inside another. The rule, kept here and nowhere else:
-//  - While an update runs, an install is pending or a folder is imported, no command starts:
+//  - While an update runs, an install is pending, a folder is imported or the file the program
+//    was started with is still unpacked, no command starts:
 //    Install, Install Checked, Upgrade, Open…, Import folder…, Remove and a dropped content
 //    file or folder are refused (StartCommand), and the actions are shown disabled
 //    (UpdateActions). A drag over the window is refused meanwhile. The files chosen with
@@ -115,7 +116,8 @@ void TfrmMainForm::createEventBindings() {
 // When the update, the last install or the import ends, the actions are enabled again.
 
 bool TfrmMainForm::Busy() const {
-    return upgrade_->Running() || installs_->Pending() || import_->Running();
+    return upgrade_->Running() || installs_->Pending() || import_->Running() ||
+           fileInstall_->Opening();
 }
 
 void TfrmMainForm::StartCommand(const std::function<void()>& command) {
@@ -411,6 +413,7 @@ void TfrmMainForm::FormResize() {
 }
 
 void TfrmMainForm::PreviewItem(const platform::TXMLNode& item) {
+    fileInstall_->DropPendingPreview();  // the item clicked is shown, not an earlier file
     FCurrentItem = item;
     SetStatusText("Previewing..");
     PlayMovie(Global.PreviewBaseUrl + item.AttributeValue("SwfUrl").Text());

@@ -90,4 +90,35 @@ TEST_F(ContentFileInstall, ARefusedPreviewIsSaidAndTheFileStillInstalls) {
     EXPECT_THROW(unit.InstallFileThroughServer("", (dir / "missing.mco")), std::runtime_error);
 }
 
+// In the background: the texts and hand-over of the two calls; a preview dropped meanwhile is
+// not shown, and what the install throws reaches done.
+TEST_F(ContentFileInstall, InTheBackgroundADroppedPreviewIsNotShownAndFailuresReachDone) {
+    const auto open = [&](const std::string& file, bool dropPreview) {
+        std::exception_ptr failure;
+        bool done = false;
+        unit.OpenInBackground("", file, [&](std::exception_ptr f) {
+            failure = f;
+            done = true;
+        });
+        EXPECT_TRUE(unit.Opening());
+        if (dropPreview) unit.DropPendingPreview();
+        EXPECT_TRUE(test::Eventually([&] {
+            QCoreApplication::processEvents();
+            return done;
+        }, 30000));
+        EXPECT_FALSE(unit.Opening());
+        return failure;
+    };
+    const std::string file = Mco({{"wink.swf", "FWS"}});
+    EXPECT_FALSE(open(file, true));
+    EXPECT_TRUE(movies.isEmpty());
+    EXPECT_EQ(ReadFile(global.TempFolder + "~MSNContent/wink.swf"), "FWS") << "unpacked all the same";
+    EXPECT_EQ(handedOver.size(), 1u);
+    EXPECT_EQ(ReadFile(global.AppFolder + "msnpack/temppack11.cab"), ReadFile(file));
+    EXPECT_EQ(status.last()[0].toString(), " Installing..");
+    const std::exception_ptr failure = open(dir / "missing.mco", false);
+    EXPECT_THROW(std::rethrow_exception(failure), std::runtime_error);
+    EXPECT_EQ(handedOver.size(), 1u);
+}
+
 }  // namespace

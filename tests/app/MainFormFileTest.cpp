@@ -106,8 +106,9 @@ class MainFormFileTest : public ::testing::Test {
     }
     std::string Mco() { return ContentFile("x.mco", {{"wink.xml", "<wink/>"}}, kMovie); }
 
-    std::unique_ptr<app::TfrmMainForm> Create(const std::string& file = {},
-                                              std::uint16_t port = 0) {
+    // The window started with file, which it still opens (see Create).
+    std::unique_ptr<app::TfrmMainForm> Start(const std::string& file = {},
+                                             std::uint16_t port = 0) {
         platform::TPlatform p;
         p.MessageBox = std::make_unique<test::TRecordingMessageBox>(messages, confirm);
         p.CreateFlash = [this](QWidget* parent) { return flash = new TRecordingFlash(parent); };
@@ -116,6 +117,13 @@ class MainFormFileTest : public ::testing::Test {
         return std::make_unique<app::TfrmMainForm>(
             *global, std::move(p), platform::TRemoteRoots{"http://c.test", "http://k.test"}, file,
             port);
+    }
+    // The window once it has opened the file it was started with.
+    std::unique_ptr<app::TfrmMainForm> Create(const std::string& file = {},
+                                              std::uint16_t port = 0) {
+        auto window = Start(file, port);
+        EXPECT_TRUE(test::StartFileOpened(*window));
+        return window;
     }
 
     // Runs the event loop until the installer has answered count times.
@@ -184,6 +192,23 @@ TEST_F(MainFormFileTest, McaIsUnpackedPreviewedAndInstalledThroughTheServer) {
     EXPECT_NE(log[0].find("\t/temppack11.cab\t"), std::string::npos) << log[0];
     EXPECT_TRUE(messages->empty());
     EXPECT_TRUE(window->EmbeddedServer().Listening()) << "the server stays on";
+}
+
+// The file given at start is unpacked beside the window's first turns of the event loop; the
+// commands wait for it.
+TEST_F(MainFormFileTest, StartFileOpensBesideTheWindowAndTheCommandsWait) {
+    const std::string file = Mco();
+    auto window = Start(file);
+    window->show();
+    EXPECT_TRUE(window->FileInstall().Opening());
+    EXPECT_FALSE(test::Parts(*window).actUpgrade->isEnabled());
+    EXPECT_FALSE(drag(file, window.get(), QEvent::DragEnter)) << "one file at a time";
+    ASSERT_TRUE(test::StartFileOpened(*window));
+    EXPECT_EQ(flash->played, std::vector<std::string>{Work() + "wink.swf"});
+    EXPECT_EQ(window->StatusText(), " Installing..");
+    ASSERT_TRUE(WaitForResults(1));
+    EXPECT_EQ(window->StatusText(), " installed successfully.");
+    EXPECT_TRUE(test::Parts(*window).actUpgrade->isEnabled());
 }
 
 TEST_F(MainFormFileTest, McoIsUnpackedDirectlyAndHandedOverWhole) {

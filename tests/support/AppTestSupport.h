@@ -6,6 +6,7 @@
 #include "app/uMainForm.h"
 #include "platform/Platform.h"
 #include "support/TestFiles.h"
+#include "support/TestWait.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -25,6 +26,17 @@
 #include <vector>
 
 namespace zephyrine::test {
+
+// The window opens the file it was started with beside its first turns of the event loop; this
+// runs the loop until it has (at once when there is none). False when it has not after 30 s.
+inline bool StartFileOpened(app::TfrmMainForm& window) {
+    return Eventually(
+        [&] {
+            QCoreApplication::processEvents();
+            return !window.FileInstall().Opening();
+        },
+        30000);
+}
 
 // Sets an environment variable for a scope and puts the old value back after.
 class TScopedEnv {
@@ -97,9 +109,11 @@ struct TWindowFixture {
     std::unique_ptr<app::TfrmMainForm> Create(std::string fileArgument = {}) {
         platform::TPlatform p;
         p.MessageBox = std::make_unique<TRecordingMessageBox>(messages);
-        return std::make_unique<app::TfrmMainForm>(
+        auto window = std::make_unique<app::TfrmMainForm>(
             global, std::move(p), platform::TRemoteRoots{"http://content.test", "http://cat.test"},
             std::move(fileArgument));
+        if (!StartFileOpened(*window)) throw std::runtime_error("the start's file was not opened");
+        return window;
     }
 
     TScopedEnv dataHome;
