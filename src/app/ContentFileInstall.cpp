@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 namespace zephyrine::app {
 
@@ -84,6 +85,7 @@ std::string TContentFileInstall::TempFolder() {
 }
 
 TContentFileInstall::TUnpacked TContentFileInstall::Unpack(const std::string& file,
+                                                           const TLockedSource& source,
                                                            const std::string& temp) const {
     TUnpacked result;
     try {
@@ -91,7 +93,7 @@ TContentFileInstall::TUnpacked TContentFileInstall::Unpack(const std::string& fi
         if (UpperFileExtension(file) == ".MCA") {
             PackFolder(Global);
             // A copy that failed must not leave an older temp.cab to be shown instead.
-            if (!TGlobal::CopyWithPrefix(file, cab)) throw Unreadable(file);
+            if (!TGlobal::CopyWithPrefix(source, cab)) throw Unreadable(file);
         } else {
             cab = file;
         }
@@ -123,7 +125,8 @@ void TContentFileInstall::UnpackAndPreview(const std::string& file) {
     FinishBackground();  // one unpack at a time in the work folder
     TUnpacked unpacked;
     try {
-        unpacked = Unpack(file, TempFolder());
+        const std::string temp = TempFolder();
+        unpacked = Unpack(file, TLockedSource(file), temp);
     } catch (const std::exception& e) {
         unpacked.Refusal = e.what();
     }
@@ -171,8 +174,12 @@ void TContentFileInstall::OpenInBackground(const std::string& name, const std::s
         failure = std::current_exception();
     }
     worker_ = std::thread([this, name, file, temp, refusal, failure, done = std::move(done)] {
-        TUnpacked unpacked = refusal.empty() ? Unpack(file, temp) : TUnpacked{{}, refusal};
-        const bool packed = !failure && !PrepareLocalPack(file).empty();
+        // One lock for both copies: taken again, it could be refused while a process that the
+        // UI thread starts meanwhile (the player's) still holds a copy of the first descriptor.
+        const TLockedSource source(file);
+        TUnpacked unpacked =
+            refusal.empty() ? Unpack(file, source, temp) : TUnpacked{{}, refusal};
+        const bool packed = !failure && !PrepareLocalPack(source).empty();
         QMetaObject::invokeMethod(
             this,
             [this, name, file, unpacked, packed, failure, done] {
@@ -199,9 +206,15 @@ void TContentFileInstall::FinishBackground() {
 }
 
 std::string TContentFileInstall::PrepareLocalPack(const std::string& file) {
+    return PrepareLocalPack(TLockedSource(file));
+}
+
+std::string TContentFileInstall::PrepareLocalPack(const TLockedSource& source) {
     const std::string dest = PackFolder(Global) + kLocalPackName;
     // A whole cabinet (an .mco) is handed over as it is; "M" + a whole cabinet is no cabinet.
-    if (!CopyBehindPrefix(file, dest, TPrefixRule::UnlessCabinet, kLocalPackPause)) return {};
+    if (!CopyBehindPrefix(source, dest, TPrefixRule::UnlessCabinet,
+                          [] { std::this_thread::sleep_for(kLocalPackPause); }))
+        return {};
     return dest;
 }
 

@@ -45,6 +45,7 @@ class TContentFileInstall : public QObject {
     // The movie of a background open still under way is not shown: something else was.
     void DropPendingPreview() { previewDropped_ = true; }
     std::string PrepareLocalPack(const std::string& file);  // the pack's path, "" on failure
+    std::string PrepareLocalPack(const TLockedSource& source);
     // The loopback URL of the pack the messenger fetches from the server.
     std::string LocalPackUrl() const;
 
@@ -63,9 +64,10 @@ class TContentFileInstall : public QObject {
         std::string Movie;    // the movie found, "" when none
         std::string Refusal;  // why the file was refused, "" when it was not
     };
-    // Unpacks file into the work folder inside temp; touches no state of this object, so it
-    // runs on any thread.
-    TUnpacked Unpack(const std::string& file, const std::string& temp) const;
+    // Unpacks file (opened as source) into the work folder inside temp; touches no state of
+    // this object, so it runs on any thread.
+    TUnpacked Unpack(const std::string& file, const TLockedSource& source,
+                     const std::string& temp) const;
     void Show(const TUnpacked& unpacked);
     void HandOver(const std::string& name);
     void FinishBackground();

@@ -307,6 +307,16 @@ bool TGlobal::CopyWithPrefix(const std::string& source, const std::string& desti
     return CopyBehindPrefix(source, destination, TPrefixRule::Always, kCopyPause);
 }
 
+bool TGlobal::CopyWithPrefix(const TLockedSource& source, const std::string& destination) {
+    return CopyBehindPrefix(source, destination, TPrefixRule::Always,
+                            [] { std::this_thread::sleep_for(kCopyPause); });
+}
+
+TLockedSource::TLockedSource(const std::string& path)
+    : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    locked_ = fd_ && flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0;
+}
+
 bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
                       std::chrono::milliseconds pause) {
     return CopyBehindPrefix(source, destination, rule,
@@ -315,20 +325,23 @@ bool CopyBehindPrefix(const std::string& source, const std::string& destination,
 
 bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
                       const std::function<void()>& pause) {
-    bool ok = true;
+    const TLockedSource opened(source);  // closed after the pause
+    return CopyBehindPrefix(opened, destination, rule, pause);
+}
+
+bool CopyBehindPrefix(const TLockedSource& source, const std::string& destination,
+                      TPrefixRule rule, const std::function<void()>& pause) {
+    bool ok = source.Locked();
     std::string buffer;
-    // "Exclusive sharing": the source is opened and locked; another holder of the lock fails it.
-    base::UniqueFd fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd || flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        ok = false;
-    } else {
+    if (ok) {
         char chunk[65536];
-        for (;;) {
-            const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
+        for (off_t at = 0;;) {
+            const ssize_t n = pread(source.Fd(), chunk, sizeof chunk, at);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ok = false;
             if (n <= 0) break;
             buffer.append(chunk, static_cast<std::size_t>(n));
+            at += n;
         }
     }
     if (ok) {
@@ -344,7 +357,6 @@ bool CopyBehindPrefix(const std::string& source, const std::string& destination,
         if (!out) ok = false;
     }
     pause();  // before the source is closed
-    fd.Reset();
     return ok;
 }
 

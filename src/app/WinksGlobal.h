@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/DataFolders.h"
+#include "base/UniqueFd.h"
 
 #include <chrono>
 #include <functional>
@@ -23,16 +24,34 @@ std::string DownloadBaseUrlFor(const std::string& contentRoot);  // root + "/dow
 // A content file (.mca) is a cabinet without this first byte of its signature.
 inline constexpr char kContentFilePrefix = 'M';
 
+// A source file opened for the copies below and held under an exclusive lock while it lives
+// ("exclusive sharing": Locked() is false when another holder has it). Several copies may share
+// one: a lock released and taken again can be refused by the program itself, while a child that
+// another thread started meanwhile still holds its copy of the descriptor, until its exec.
+class TLockedSource {
+  public:
+    explicit TLockedSource(const std::string& path);
+    bool Locked() const { return locked_; }
+    int Fd() const { return fd_.Get(); }
+
+  private:
+    base::UniqueFd fd_;
+    bool locked_ = false;
+};
+
 // The copy behind CopyWithPrefix and the pack for the messenger: kContentFilePrefix followed by
 // the whole source (opened with an exclusive lock) replaces destination (deleted first, twice if
 // need be); then a pause, whatever happened, before the source is closed. With UnlessCabinet the
 // prefix is left out when the source already begins with the cabinet signature. False when any
-// step failed. The second form runs pause in place of the sleep.
+// step failed. The forms with a function run pause in place of the sleep; the last reads an
+// opened source from its start and leaves it open.
 enum class TPrefixRule { Always, UnlessCabinet };
 bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
                       std::chrono::milliseconds pause);
 bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
                       const std::function<void()>& pause);
+bool CopyBehindPrefix(const TLockedSource& source, const std::string& destination,
+                      TPrefixRule rule, const std::function<void()>& pause);
 
 // The extension of a path's last component from its last '.', upper-cased; "" when none.
 std::string UpperFileExtension(const std::string& path);
@@ -90,6 +109,7 @@ class TGlobal {
     static std::string FindPackFile(const std::string& folder);
     static std::string FindSwfFile(const std::string& folder);
     static bool CopyWithPrefix(const std::string& source, const std::string& destination);
+    static bool CopyWithPrefix(const TLockedSource& source, const std::string& destination);
 
     // Where the association goes: $XDG_DATA_HOME (when absolute) or $HOME/.local/share.
     static std::string DataHome();

@@ -228,6 +228,23 @@ TEST(FileRoutines, CopyPausesAfterWritingWithTheSourceLocked) {
     EXPECT_EQ(pauses, 1);
 }
 
+// One locked source serves several copies, each from its start, and keeps others out meanwhile.
+TEST(FileRoutines, OneLockedSourceServesEveryCopy) {
+    TTempDir dir;
+    WriteFile(dir / "in.mco", "MSCF data");
+    const zephyrine::app::TLockedSource source(dir / "in.mco");
+    ASSERT_TRUE(source.Locked());
+    EXPECT_FALSE(zephyrine::app::TLockedSource(dir / "in.mco").Locked());
+    EXPECT_FALSE(TGlobal::CopyWithPrefix(dir / "in.mco", dir / "other.cab")) << "held by source";
+    const auto noPause = [] {};
+    using zephyrine::app::TPrefixRule;
+    EXPECT_TRUE(CopyBehindPrefix(source, dir / "a.cab", TPrefixRule::Always, noPause));
+    EXPECT_TRUE(CopyBehindPrefix(source, dir / "b.cab", TPrefixRule::UnlessCabinet, noPause));
+    EXPECT_EQ(ReadFile(dir / "a.cab"), "MMSCF data");
+    EXPECT_EQ(ReadFile(dir / "b.cab"), "MSCF data");
+    EXPECT_FALSE(zephyrine::app::TLockedSource(dir / "missing").Locked());
+}
+
 TEST(FileRoutines, CopyWithPrefixReplacesTheDestination) {
     TTempDir dir;
     std::string content = "SCF";
