@@ -35,17 +35,8 @@ TCatalogueFilter::TCatalogueFilter(QTreeView* view, QObject* parent)
 }
 
 void TCatalogueFilter::Reset() {
+    // Read at the next keystroke: a load that is never searched never reads them.
     stale_ = true;
-    if (captionsQueued_) return;
-    captionsQueued_ = true;
-    // Once the loader is done, before the user can type: the first keystroke finds them read.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            captionsQueued_ = false;
-            if (!resetting_) EnsureCaptions();
-        },
-        Qt::QueuedConnection);
 }
 
 void TCatalogueFilter::SourceAboutToChange() {
@@ -59,10 +50,7 @@ void TCatalogueFilter::SourceAboutToChange() {
 
 void TCatalogueFilter::SourceChanged() {
     stale_ = true;
-    if (!resetting_) {
-        Reset();
-        return;
-    }
+    if (!resetting_) return;
     resetting_ = false;
     // A new tree under an active filter: filtered again at once; clearing then shows it with
     // only its first category expanded, as a load leaves it.

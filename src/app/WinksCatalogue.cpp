@@ -72,11 +72,6 @@ int TWinksTreeModel::AppendCategory(TXMLNodeRaw element) {
     return static_cast<int>(categories_.size()) - 1;
 }
 
-void TWinksTreeModel::AppendItem(int category, TXMLNodeRaw element, const char* caption) {
-    items_.push_back(TItem{element, caption, 0});
-    ++categories_[static_cast<std::size_t>(category)].count;
-}
-
 int TWinksTreeModel::ItemCount(int category) const {
     return categories_.at(static_cast<std::size_t>(category)).count;
 }
@@ -155,7 +150,7 @@ int TWinksTreeModel::StateIndex(const QModelIndex& node) const {
 void TWinksTreeModel::SetStateIndex(const QModelIndex& node, int stateIndex) {
     if (const TItem* item = ItemAt(node)) {
         const_cast<TItem*>(item)->stateIndex = stateIndex;
-        emit dataChanged(node, node);
+        emit dataChanged(node, node, {Qt::CheckStateRole});
     }
 }
 

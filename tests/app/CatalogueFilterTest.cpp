@@ -159,6 +159,21 @@ TEST_F(CatalogueFilter, AnItemPickedWhileFilteringStaysSelectedAndInSight) {
     EXPECT_TRUE(view.isExpanded(model.CategoryIndex(1)));
 }
 
+TEST_F(CatalogueFilter, TheFirstKeystrokeAfterALoadSearchesTheNewCaptions) {
+    filter->SetText("kis");  // the first load's captions read
+    filter->Clear();
+    test::WriteFile(dir / "WinksList.dat",
+                    "<WinksList><New><Wink WinkName=\"Hi\"/><Wink WinkName=\"Kiss Again\"/>"
+                    "<Wink WinkName=\"KISSES\"/></New></WinksList>");
+    Load();
+    EXPECT_EQ(filter->TotalCount(), 3);
+    filter->SetText("kiss");
+    EXPECT_EQ(Shown(), TRows({"New:Kiss Again,KISSES"}));
+    EXPECT_EQ(filter->CountText(), "2 of 3 shown");
+    filter->Clear();
+    EXPECT_EQ(Shown(), TRows({"New:Hi,Kiss Again,KISSES"}));
+}
+
 TEST_F(CatalogueFilter, ANewLoadUnderAnActiveFilterIsFilteredAgain) {
     filter->SetText("kis");
     test::WriteFile(dir / "WinksList.dat",

@@ -249,6 +249,34 @@ TEST(LoadCatalogue, StateIndexIsKeptPerItem) {
     EXPECT_EQ(model.StateIndex(model.ItemIndex(0, 0)), 0);
 }
 
+// An item's "WinkName" wherever it stands among its attributes; none is an error. Each item is
+// the only child of a category.
+TEST(WinkNameOf, FindsTheAttributeByItsWholeName) {
+    const struct {
+        const char* item;
+        const char* name;  // nullptr: the item has none
+    } cases[] = {
+        {"<Wink WinkName=\"A\" SwfUrl=\"a.swf\"/>", "A"},
+        {"<Wink SwfUrl=\"b.swf\" WinkName=\"B\"/>", "B"},
+        {"<Wink WinkNameX=\"no\" WinkName=\"C\"/>", "C"},
+        {"<Wink WinkNam=\"no\" WinkName=\"D\"/>", "D"},
+        {"<Wink WinkName=\"\"/>", ""},
+        {"<Wink winkname=\"no\"/>", nullptr},
+        {"<Wink WinkNam=\"no\"/>", nullptr},
+        {"<Wink/>", nullptr},
+        {"text", nullptr},  // a text node among the items
+    };
+    for (const auto& c : cases) {
+        platform::TXMLDocument doc;
+        doc.LoadFromString(std::string("<Love>") + c.item + "</Love>");
+        const platform::TXMLNodeRaw item = doc.DocumentElement().Raw().first_child();
+        if (c.name != nullptr)
+            EXPECT_STREQ(app::WinkNameOf(item), c.name) << c.item;
+        else
+            EXPECT_THROW(app::WinkNameOf(item), platform::EXMLDocError) << c.item;
+    }
+}
+
 // A caption is appended as Qt folds it, also when it turns out not to be ASCII part-way.
 TEST(AppendFoldedCaption, AsQtFoldsIt) {
     for (const char* caption :
