@@ -7,6 +7,8 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <cstring>
+#include <string_view>
 
 namespace zephyrine::app {
 
@@ -79,14 +81,31 @@ void TCatalogueFilter::EnsureCaptions() {
         TCategory& category = categories_[static_cast<std::size_t>(c)];
         const QModelIndex parent = source_->index(c, 0);
         const int items = source_->rowCount(parent);
-        category.ends.reserve(static_cast<std::size_t>(items));
-        for (int i = 0; i < items; ++i) {
-            if (catalogue != nullptr)
-                AppendFoldedCaption(category.folded, catalogue->ItemCaption(c, i));
-            else
+        category.ends.resize(static_cast<std::size_t>(items));
+        if (catalogue != nullptr) {
+            // The sizes first, so that the category's text is allocated once.
+            qsizetype bytes = 0;
+            for (int i = 0; i < items; ++i) {
+                const auto size = static_cast<qsizetype>(std::strlen(catalogue->ItemCaption(c, i)));
+                category.ends[static_cast<std::size_t>(i)] = size;
+                bytes += size;
+            }
+            category.folded.resize(bytes);
+            qsizetype at = 0;
+            for (int i = 0; i < items; ++i) {
+                qsizetype& end = category.ends[static_cast<std::size_t>(i)];
+                at = WriteFoldedCaption(category.folded, at,
+                                        std::string_view(catalogue->ItemCaption(c, i),
+                                                         static_cast<std::size_t>(end)));
+                end = at;
+            }
+            category.folded.truncate(at);
+        } else {
+            for (int i = 0; i < items; ++i) {
                 category.folded +=
                     source_->index(i, 0, parent).data(Qt::DisplayRole).toString().toCaseFolded();
-            category.ends.push_back(category.folded.size());
+                category.ends[static_cast<std::size_t>(i)] = category.folded.size();
+            }
         }
         total_ += items;
     }

@@ -14,6 +14,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zephyrine::app {
@@ -59,10 +60,7 @@ class TWinksTreeModel : public QAbstractItemModel {
     int AppendCategory(platform::TXMLNodeRaw element);  // caption: the element's local name
     // caption: the item's "WinkName" text, which must not be null (the caller checked it).
     // Items are appended category by category: category is the last one appended.
-    void AppendItem(int category, platform::TXMLNodeRaw element, const char* caption) {
-        items_.push_back(TItem{element, caption, 0});
-        ++categories_[static_cast<std::size_t>(category)].count;
-    }
+    void AppendItem(int category, platform::TXMLNodeRaw element, const char* caption);
     void ReserveItems(std::size_t count) { items_.reserve(count); }
     void Clear();
     // The category after the catalogue's (My Winks): element's items, captioned by their
@@ -137,10 +135,12 @@ class TWinksTreeModel : public QAbstractItemModel {
     QString trailingCaption_;
 };
 
-// Appends a caption, from its UTF-8 text, to into case-folded as QString::toCaseFolded folds
-// it. An all-ASCII caption (A-Z folded to a-z) is copied without a string of its own: a load
-// reads 100,000 of them.
-void AppendFoldedCaption(QString& into, const char* utf8);
+// Writes a caption, from its UTF-8 text, into into at at, case-folded as QString::toCaseFolded
+// folds it, and returns where it ends; into grows when it has no room left. An all-ASCII caption
+// (A-Z folded to a-z) is copied without a string of its own: the filter reads 100,000 of them.
+// Sized to the captions' UTF-8 bytes beforehand, into needs no growing as a rule: a UTF-16 text
+// never has more units than its UTF-8 has bytes.
+qsizetype WriteFoldedCaption(QString& into, qsizetype at, std::string_view utf8);
 
 struct TCatalogueLoad {
     bool Ok = false;
@@ -148,20 +148,6 @@ struct TCatalogueLoad {
     int ItemCount = 0;         // item nodes added, also when the load failed part-way
     bool ExpandFirst = false;  // the first category's items are all in place: expand it
 };
-
-// The "WinkName" text of an item; throws platform::EXMLDocError when it has none. Items carry it
-// first as a rule, so the first attribute is compared in place before the search by name: a load
-// reads 100,000 of them.
-inline const char* WinkNameOf(platform::TXMLNodeRaw item) {
-    static constexpr char kName[] = "WinkName";
-    if (const pugi::xml_attribute first = item.first_attribute()) {
-        const char* name = first.name();
-        std::size_t i = 0;
-        while (i < sizeof kName && name[i] == kName[i]) ++i;
-        if (i == sizeof kName) return first.value();  // the terminators matched too
-    }
-    return platform::TXMLNode::AttributeValueOf(item, kName).CStr();
-}
 
 // The walk the tree is built by, for every reader of a catalogue: onCategory(element) for each
 // child of the document element in document order, returning the category's index, then
@@ -175,7 +161,7 @@ void WalkCatalogue(const platform::TXMLNode& root, OnCategory&& onCategory, OnIt
         const int category = onCategory(categoryElement);
         for (platform::TXMLNodeRaw item = categoryElement.first_child(); item;
              item = item.next_sibling()) {
-            onItem(category, item, WinkNameOf(item));
+            onItem(category, item, platform::TXMLNode::AttributeValueOf(item, "WinkName").CStr());
         }
     }
 }

@@ -249,41 +249,18 @@ TEST(LoadCatalogue, StateIndexIsKeptPerItem) {
     EXPECT_EQ(model.StateIndex(model.ItemIndex(0, 0)), 0);
 }
 
-// An item's "WinkName" wherever it stands among its attributes; none is an error. Each item is
-// the only child of a category.
-TEST(WinkNameOf, FindsTheAttributeByItsWholeName) {
-    const struct {
-        const char* item;
-        const char* name;  // nullptr: the item has none
-    } cases[] = {
-        {"<Wink WinkName=\"A\" SwfUrl=\"a.swf\"/>", "A"},
-        {"<Wink SwfUrl=\"b.swf\" WinkName=\"B\"/>", "B"},
-        {"<Wink WinkNameX=\"no\" WinkName=\"C\"/>", "C"},
-        {"<Wink WinkNam=\"no\" WinkName=\"D\"/>", "D"},
-        {"<Wink WinkName=\"\"/>", ""},
-        {"<Wink winkname=\"no\"/>", nullptr},
-        {"<Wink WinkNam=\"no\"/>", nullptr},
-        {"<Wink/>", nullptr},
-        {"text", nullptr},  // a text node among the items
-    };
-    for (const auto& c : cases) {
-        platform::TXMLDocument doc;
-        doc.LoadFromString(std::string("<Love>") + c.item + "</Love>");
-        const platform::TXMLNodeRaw item = doc.DocumentElement().Raw().first_child();
-        if (c.name != nullptr)
-            EXPECT_STREQ(app::WinkNameOf(item), c.name) << c.item;
-        else
-            EXPECT_THROW(app::WinkNameOf(item), platform::EXMLDocError) << c.item;
-    }
-}
-
-// A caption is appended as Qt folds it, also when it turns out not to be ASCII part-way.
-TEST(AppendFoldedCaption, AsQtFoldsIt) {
+// A caption is written as Qt folds it, also when it turns out not to be ASCII part-way, and the
+// string grows when it has no room left (an empty caption writes nothing).
+TEST(WriteFoldedCaption, AsQtFoldsIt) {
     for (const char* caption :
          {"", "Wink number 7", "AZ az @[`{ 09", "Straße", "KISS É", "ΣΊΣΥΦΟΣ", "Кошка"}) {
-        QString folded = QStringLiteral("Kept|");
-        app::AppendFoldedCaption(folded, caption);
-        EXPECT_EQ(folded, QStringLiteral("Kept|") + QString::fromUtf8(caption).toCaseFolded())
-            << caption;
+        const QString expected = QString::fromUtf8(caption).toCaseFolded();
+        const std::string_view utf8(caption);
+        for (const qsizetype room : {qsizetype{0}, static_cast<qsizetype>(utf8.size())}) {
+            QString folded = QStringLiteral("Kept|") + QString(room, QChar('#'));
+            const qsizetype end = app::WriteFoldedCaption(folded, 5, utf8);
+            EXPECT_EQ(folded.first(end), QStringLiteral("Kept|") + expected) << caption;
+            EXPECT_GE(folded.size(), end) << caption;
+        }
     }
 }
