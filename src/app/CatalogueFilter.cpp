@@ -2,6 +2,7 @@
 
 #include "app/WinksCatalogue.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTreeView>
@@ -161,16 +162,24 @@ void TCatalogueFilter::SetText(const QString& text) {
         text_ = text;
         folded_ = folded;
         endResetModel();
-        if (!wasActive) {
-            QItemSelectionModel* old = view_->selectionModel();
-            view_->setModel(this);
-            if (old != nullptr && old->parent() == view_)
-                delete old;  // the view made it, no one keeps it
-        }
+        if (!wasActive) ShowModel(this);
         ShowAndReselect(selectedSource);
         view_->setUpdatesEnabled(true);
     }
     emit CountsChanged(ShownCount(), TotalCount());
+}
+
+void TCatalogueFilter::ShowModel(QAbstractItemModel* model) {
+    QItemSelectionModel* old = view_->selectionModel();
+    view_->setModel(model);
+    if (old != nullptr && old->parent() == view_) delete old;  // the view made it, no one keeps it
+    // The header is given a selection model of its own and then the view's: its own is left
+    // behind, listening to the model. Every model switch would add one, and each keystroke's
+    // reset would reach all of them.
+    QHeaderView* header = view_->header();
+    for (QItemSelectionModel* left :
+         header->findChildren<QItemSelectionModel*>(Qt::FindDirectChildrenOnly))
+        if (left != header->selectionModel()) delete left;
 }
 
 void TCatalogueFilter::Begin() {
@@ -201,9 +210,7 @@ void TCatalogueFilter::End() {
     const QPersistentModelIndex picked(selected.isEmpty() ? QModelIndex()
                                                           : SourceIndex(selected.front()));
     view_->setUpdatesEnabled(false);
-    QItemSelectionModel* old = view_->selectionModel();
-    view_->setModel(source_);
-    if (old != nullptr && old->parent() == view_) delete old;  // the view made it, no one keeps it
+    ShowModel(source_);
     beginResetModel();
     text_.clear();
     folded_.clear();

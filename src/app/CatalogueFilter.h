@@ -80,6 +80,8 @@ class TCatalogueFilter : public QAbstractItemModel {
     void EnsureCaptions();
     void Match(const QString& folded);
     void Begin();
+    // Gives the view model, and releases the selection models the switch leaves behind.
+    void ShowModel(QAbstractItemModel* model);
     void End();
     void ExpandShown();
     void ShowAndReselect(const QModelIndex& selectedSource);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTreeView>
 
@@ -157,6 +158,19 @@ TEST_F(CatalogueFilter, AnItemPickedWhileFilteringStaysSelectedAndInSight) {
     filter->Clear();
     EXPECT_EQ(Selected(), Item(1, 0));
     EXPECT_TRUE(view.isExpanded(model.CategoryIndex(1)));
+}
+
+// Beginning and clearing a filter switch the view's model; nothing a switch makes may stay
+// behind, listening to the models, however often the user types and clears.
+TEST_F(CatalogueFilter, SwitchingModelsLeavesNoSelectionModelBehind) {
+    for (int i = 0; i < 3; ++i) {
+        filter->SetText("kis");
+        filter->Clear();
+        EXPECT_EQ(view.findChildren<QItemSelectionModel*>().size(), 1) << i;  // the view's own
+    }
+    filter->SetText("kis");
+    EXPECT_EQ(view.findChildren<QItemSelectionModel*>().size(), 1);
+    EXPECT_EQ(view.header()->selectionModel(), view.selectionModel());
 }
 
 TEST_F(CatalogueFilter, TheFirstKeystrokeAfterALoadSearchesTheNewCaptions) {
