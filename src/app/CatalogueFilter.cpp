@@ -2,11 +2,14 @@
 
 #include "app/WinksCatalogue.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTreeView>
 
 #include <algorithm>
+#include <cstring>
+#include <string_view>
 
 namespace zephyrine::app {
 
@@ -35,17 +38,8 @@ TCatalogueFilter::TCatalogueFilter(QTreeView* view, QObject* parent)
 }
 
 void TCatalogueFilter::Reset() {
+    // Read at the next keystroke: a load that is never searched never reads them.
     stale_ = true;
-    if (captionsQueued_) return;
-    captionsQueued_ = true;
-    // Once the loader is done, before the user can type: the first keystroke finds them read.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            captionsQueued_ = false;
-            if (!resetting_) EnsureCaptions();
-        },
-        Qt::QueuedConnection);
 }
 
 void TCatalogueFilter::SourceAboutToChange() {
@@ -59,10 +53,7 @@ void TCatalogueFilter::SourceAboutToChange() {
 
 void TCatalogueFilter::SourceChanged() {
     stale_ = true;
-    if (!resetting_) {
-        Reset();
-        return;
-    }
+    if (!resetting_) return;
     resetting_ = false;
     // A new tree under an active filter: filtered again at once; clearing then shows it with
     // only its first category expanded, as a load leaves it.
@@ -91,14 +82,31 @@ void TCatalogueFilter::EnsureCaptions() {
         TCategory& category = categories_[static_cast<std::size_t>(c)];
         const QModelIndex parent = source_->index(c, 0);
         const int items = source_->rowCount(parent);
-        category.ends.reserve(static_cast<std::size_t>(items));
-        for (int i = 0; i < items; ++i) {
-            if (catalogue != nullptr)
-                AppendFoldedCaption(category.folded, catalogue->ItemCaption(c, i));
-            else
+        category.ends.resize(static_cast<std::size_t>(items));
+        if (catalogue != nullptr) {
+            // The sizes first, so that the category's text is allocated once.
+            qsizetype bytes = 0;
+            for (int i = 0; i < items; ++i) {
+                const auto size = static_cast<qsizetype>(std::strlen(catalogue->ItemCaption(c, i)));
+                category.ends[static_cast<std::size_t>(i)] = size;
+                bytes += size;
+            }
+            category.folded.resize(bytes);
+            qsizetype at = 0;
+            for (int i = 0; i < items; ++i) {
+                qsizetype& end = category.ends[static_cast<std::size_t>(i)];
+                at = WriteFoldedCaption(category.folded, at,
+                                        std::string_view(catalogue->ItemCaption(c, i),
+                                                         static_cast<std::size_t>(end)));
+                end = at;
+            }
+            category.folded.truncate(at);
+        } else {
+            for (int i = 0; i < items; ++i) {
                 category.folded +=
                     source_->index(i, 0, parent).data(Qt::DisplayRole).toString().toCaseFolded();
-            category.ends.push_back(category.folded.size());
+                category.ends[static_cast<std::size_t>(i)] = category.folded.size();
+            }
         }
         total_ += items;
     }
@@ -154,16 +162,24 @@ void TCatalogueFilter::SetText(const QString& text) {
         text_ = text;
         folded_ = folded;
         endResetModel();
-        if (!wasActive) {
-            QItemSelectionModel* old = view_->selectionModel();
-            view_->setModel(this);
-            if (old != nullptr && old->parent() == view_)
-                delete old;  // the view made it, no one keeps it
-        }
+        if (!wasActive) ShowModel(this);
         ShowAndReselect(selectedSource);
         view_->setUpdatesEnabled(true);
     }
     emit CountsChanged(ShownCount(), TotalCount());
+}
+
+void TCatalogueFilter::ShowModel(QAbstractItemModel* model) {
+    QItemSelectionModel* old = view_->selectionModel();
+    view_->setModel(model);
+    if (old != nullptr && old->parent() == view_) delete old;  // the view made it, no one keeps it
+    // The header is given a selection model of its own and then the view's: its own is left
+    // behind, listening to the model. Every model switch would add one, and each keystroke's
+    // reset would reach all of them.
+    QHeaderView* header = view_->header();
+    for (QItemSelectionModel* left :
+         header->findChildren<QItemSelectionModel*>(Qt::FindDirectChildrenOnly))
+        if (left != header->selectionModel()) delete left;
 }
 
 void TCatalogueFilter::Begin() {
@@ -194,9 +210,7 @@ void TCatalogueFilter::End() {
     const QPersistentModelIndex picked(selected.isEmpty() ? QModelIndex()
                                                           : SourceIndex(selected.front()));
     view_->setUpdatesEnabled(false);
-    QItemSelectionModel* old = view_->selectionModel();
-    view_->setModel(source_);
-    if (old != nullptr && old->parent() == view_) delete old;  // the view made it, no one keeps it
+    ShowModel(source_);
     beginResetModel();
     text_.clear();
     folded_.clear();

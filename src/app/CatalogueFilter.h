@@ -25,9 +25,8 @@ class TCatalogueFilter : public QAbstractItemModel {
     // Filters the model view shows now (the catalogue model); follows its resets and row changes.
     explicit TCatalogueFilter(QTreeView* view, QObject* parent = nullptr);
 
-    // Reads the captions again, in the next turn of the event loop or at the next keystroke,
-    // whichever comes first. Every load of the tree does this by its model's reset; call it
-    // after changing captions some other way.
+    // Reads the captions again at the next keystroke that leaves a text. Every load of the tree
+    // does this by its model's reset; call it after changing captions some other way.
     void Reset();
 
     // Shows only the items whose caption contains text (case-blind); "" shows everything again.
@@ -81,6 +80,8 @@ class TCatalogueFilter : public QAbstractItemModel {
     void EnsureCaptions();
     void Match(const QString& folded);
     void Begin();
+    // Gives the view model, and releases the selection models the switch leaves behind.
+    void ShowModel(QAbstractItemModel* model);
     void End();
     void ExpandShown();
     void ShowAndReselect(const QModelIndex& selectedSource);
@@ -90,7 +91,6 @@ class TCatalogueFilter : public QAbstractItemModel {
     QTreeView* view_;
     QAbstractItemModel* source_;
     bool stale_ = true;  // the captions must be read again before the next match
-    bool captionsQueued_ = false;
     bool resetting_ = false;  // between a change of the source's rows and its end
     QString text_;
     QString folded_;  // text_ case-folded

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QStyle>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -155,7 +156,7 @@ int TWinksTreeModel::StateIndex(const QModelIndex& node) const {
 void TWinksTreeModel::SetStateIndex(const QModelIndex& node, int stateIndex) {
     if (const TItem* item = ItemAt(node)) {
         const_cast<TItem*>(item)->stateIndex = stateIndex;
-        emit dataChanged(node, node);
+        emit dataChanged(node, node, {Qt::CheckStateRole});
     }
 }
 
@@ -223,20 +224,21 @@ Qt::ItemFlags TWinksTreeModel::flags(const QModelIndex& node) const {
     return checkable ? flags | Qt::ItemIsUserCheckable : flags;
 }
 
-void AppendFoldedCaption(QString& into, const char* utf8) {
-    const auto size = static_cast<qsizetype>(std::strlen(utf8));
-    const qsizetype start = into.size();
-    into.resize(start + size);
-    QChar* out = into.data() + start;
+qsizetype WriteFoldedCaption(QString& into, qsizetype at, std::string_view utf8) {
+    const auto size = static_cast<qsizetype>(utf8.size());
+    if (into.size() < at + size) into.resize(at + size);
+    QChar* out = into.data() + at;
     for (qsizetype i = 0; i < size; ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
+        const auto c = static_cast<unsigned char>(utf8[static_cast<std::size_t>(i)]);
         if (c >= 0x80) {
-            into.resize(start);
-            into += QString::fromUtf8(utf8, size).toCaseFolded();
-            return;
+            const QString folded = QString::fromUtf8(utf8.data(), size).toCaseFolded();
+            if (into.size() < at + folded.size()) into.resize(at + folded.size());
+            std::copy(folded.cbegin(), folded.cend(), into.begin() + at);
+            return at + folded.size();
         }
         out[i] = QChar(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
     }
+    return at + size;
 }
 
 TCatalogueLoad LoadCatalogue(platform::TXMLDocument& doc, const std::string& fileName,

@@ -14,6 +14,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zephyrine::app {
@@ -134,10 +135,12 @@ class TWinksTreeModel : public QAbstractItemModel {
     QString trailingCaption_;
 };
 
-// Appends a caption, from its UTF-8 text, to into case-folded as QString::toCaseFolded folds
-// it. An all-ASCII caption (A-Z folded to a-z) is copied without a string of its own: a load
-// reads 100,000 of them.
-void AppendFoldedCaption(QString& into, const char* utf8);
+// Writes a caption, from its UTF-8 text, into into at at, case-folded as QString::toCaseFolded
+// folds it, and returns where it ends; into grows when it has no room left. An all-ASCII caption
+// (A-Z folded to a-z) is copied without a string of its own: the filter reads 100,000 of them.
+// Sized to the captions' UTF-8 bytes beforehand, into needs no growing as a rule: a UTF-16 text
+// never has more units than its UTF-8 has bytes.
+qsizetype WriteFoldedCaption(QString& into, qsizetype at, std::string_view utf8);
 
 struct TCatalogueLoad {
     bool Ok = false;

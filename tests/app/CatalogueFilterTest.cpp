@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTreeView>
 
@@ -157,6 +158,31 @@ TEST_F(CatalogueFilter, AnItemPickedWhileFilteringStaysSelectedAndInSight) {
     filter->Clear();
     EXPECT_EQ(Selected(), Item(1, 0));
     EXPECT_TRUE(view.isExpanded(model.CategoryIndex(1)));
+}
+
+// Beginning and clearing a filter switch the view's model; nothing a switch makes may stay
+// behind, listening to the models, however often the user types and clears.
+TEST_F(CatalogueFilter, SwitchingModelsLeavesNoSelectionModelBehind) {
+    for (const char* text : {"kis", "", "kis", "", "kis"}) {
+        filter->SetText(text);
+        EXPECT_EQ(view.findChildren<QItemSelectionModel*>().size(), 1) << text;  // the view's own
+        EXPECT_EQ(view.header()->selectionModel(), view.selectionModel()) << text;
+    }
+}
+
+TEST_F(CatalogueFilter, TheFirstKeystrokeAfterALoadSearchesTheNewCaptions) {
+    filter->SetText("kis");  // the first load's captions read
+    filter->Clear();
+    test::WriteFile(dir / "WinksList.dat",
+                    "<WinksList><New><Wink WinkName=\"Hi\"/><Wink WinkName=\"Kiss Again\"/>"
+                    "<Wink WinkName=\"KISSES\"/></New></WinksList>");
+    Load();
+    EXPECT_EQ(filter->TotalCount(), 3);
+    filter->SetText("kiss");
+    EXPECT_EQ(Shown(), TRows({"New:Kiss Again,KISSES"}));
+    EXPECT_EQ(filter->CountText(), "2 of 3 shown");
+    filter->Clear();
+    EXPECT_EQ(Shown(), TRows({"New:Hi,Kiss Again,KISSES"}));
 }
 
 TEST_F(CatalogueFilter, ANewLoadUnderAnActiveFilterIsFilteredAgain) {

@@ -249,13 +249,18 @@ TEST(LoadCatalogue, StateIndexIsKeptPerItem) {
     EXPECT_EQ(model.StateIndex(model.ItemIndex(0, 0)), 0);
 }
 
-// A caption is appended as Qt folds it, also when it turns out not to be ASCII part-way.
-TEST(AppendFoldedCaption, AsQtFoldsIt) {
+// A caption is written as Qt folds it, also when it turns out not to be ASCII part-way, and the
+// string grows when it has no room left (an empty caption writes nothing).
+TEST(WriteFoldedCaption, AsQtFoldsIt) {
     for (const char* caption :
          {"", "Wink number 7", "AZ az @[`{ 09", "Straße", "KISS É", "ΣΊΣΥΦΟΣ", "Кошка"}) {
-        QString folded = QStringLiteral("Kept|");
-        app::AppendFoldedCaption(folded, caption);
-        EXPECT_EQ(folded, QStringLiteral("Kept|") + QString::fromUtf8(caption).toCaseFolded())
-            << caption;
+        const QString expected = QString::fromUtf8(caption).toCaseFolded();
+        const std::string_view utf8(caption);
+        for (const qsizetype room : {qsizetype{0}, static_cast<qsizetype>(utf8.size())}) {
+            QString folded = QStringLiteral("Kept|") + QString(room, QChar('#'));
+            const qsizetype end = app::WriteFoldedCaption(folded, 5, utf8);
+            EXPECT_EQ(folded.first(end), QStringLiteral("Kept|") + expected) << caption;
+            EXPECT_GE(folded.size(), end) << caption;
+        }
     }
 }
