@@ -10,10 +10,11 @@
         console.log("BRIDGE:" + JSON.stringify(Object.assign({ event }, detail || {})));
 
     const respond = (url, body, status, statusText, type) => {
+        const length = body instanceof Blob ? body.size : body.byteLength;
         const response = new Response(status === 204 || status === 304 ? null : body, {
             status,
             statusText,
-            headers: { "Content-Type": type, "Content-Length": String(body.size) },
+            headers: { "Content-Type": type, "Content-Length": String(length) },
         });
         // Ruffle resolves the movie's relative URLs against response.url.
         Object.defineProperty(response, "url", { value: url });
@@ -41,29 +42,29 @@
             }
             const xhr = new XMLHttpRequest();
             xhr.open("GET", target);
-            // A blob keeps the body out of the script's heap: the player's 14 MB module taken as
-            // an ArrayBuffer was copied three times on the page's thread (about 250 ms) before
-            // its compile began; a response over a blob streams it to the compiler.
-            xhr.responseType = "blob";
+            // The player's module comes as a blob: taken as an ArrayBuffer, its 14 MB were copied
+            // three times on the page's thread (about 250 ms) before its compile began, and a
+            // response over a blob streams it to the compiler. Movies stay ArrayBuffers: the
+            // player reads them whole, and reading a blob cost it a frame more per preview.
+            const moduleFile = target.startsWith(self + "ruffle/") && target.endsWith(".wasm");
+            xhr.responseType = moduleFile ? "blob" : "arraybuffer";
             if (init && init.signal) init.signal.addEventListener("abort", () => xhr.abort());
             xhr.onload = () => {
                 const type = xhr.getResponseHeader("Content-Type") || "application/octet-stream";
-                const body = xhr.response || new Blob();
+                const body = xhr.response || new ArrayBuffer(0);
                 if (!type.startsWith(errorType)) {
                     resolve(respond(url.href, body, 200, "OK", type));
                     return;
                 }
-                body.text().then((text) => {
-                    let info = { status: 0, statusText: "", message: "fetch failed" };
-                    try {
-                        info = JSON.parse(text);
-                    } catch (e) {}
-                    if (info.status >= 200 && info.status <= 599) {
-                        resolve(respond(url.href, new Blob(), info.status, info.statusText, "text/plain"));
-                    } else {
-                        reject(new TypeError(info.message));
-                    }
-                }, () => reject(new TypeError("Failed to fetch " + url.href)));
+                let info = { status: 0, statusText: "", message: "fetch failed" };
+                try {
+                    info = JSON.parse(new TextDecoder().decode(body));
+                } catch (e) {}
+                if (info.status >= 200 && info.status <= 599) {
+                    resolve(respond(url.href, new ArrayBuffer(0), info.status, info.statusText, "text/plain"));
+                } else {
+                    reject(new TypeError(info.message));
+                }
             };
             xhr.onerror = () => reject(new TypeError("Failed to fetch " + url.href));
             xhr.onabort = () => reject(new DOMException("The fetch was aborted", "AbortError"));
