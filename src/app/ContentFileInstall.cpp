@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace zephyrine::app {
@@ -173,7 +174,7 @@ void TContentFileInstall::OpenInBackground(const std::string& name, const std::s
     } catch (...) {
         failure = std::current_exception();
     }
-    worker_ = std::thread([this, name, file, temp, refusal, failure, done = std::move(done)] {
+    auto job = [this, name, file, temp, refusal, failure, done = std::move(done)] {
         // One lock for both copies: taken again, it could be refused while a process that the
         // UI thread starts meanwhile (the player's) still holds a copy of the first descriptor.
         const TLockedSource source(file);
@@ -197,7 +198,12 @@ void TContentFileInstall::OpenInBackground(const std::string& name, const std::s
                 done(error);
             },
             Qt::QueuedConnection);
-    });
+    };
+    try {
+        worker_ = std::thread(job);
+    } catch (const std::system_error&) {
+        job();  // no thread to be had: the same work on this one, its end still in the loop
+    }
 }
 
 void TContentFileInstall::FinishBackground() {
