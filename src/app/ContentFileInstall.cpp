@@ -136,12 +136,16 @@ void TContentFileInstall::UnpackAndPreview(const std::string& file) {
 
 void TContentFileInstall::InstallFileThroughServer(const std::string& name,
                                                    const std::string& file) {
-    // With a port of the system's choice the URL is known only once the server listens.
-    if (FServer.ListenPort() == 0) ActivateServer();
-    if (urlCache_ != nullptr) urlCache_->DeleteUrlCacheEntry(LocalPackUrl());
+    ForgetCachedPack();
     // Without a fresh pack the server would hand over whatever an earlier run left.
     if (PrepareLocalPack(file).empty()) throw Unreadable(file);
     HandOver(name);
+}
+
+void TContentFileInstall::ForgetCachedPack() {
+    // With a port of the system's choice the URL is known only once the server listens.
+    if (FServer.ListenPort() == 0) ActivateServer();
+    if (urlCache_ != nullptr) urlCache_->DeleteUrlCacheEntry(LocalPackUrl());
 }
 
 void TContentFileInstall::HandOver(const std::string& name) {
@@ -168,9 +172,7 @@ void TContentFileInstall::OpenInBackground(const std::string& name, const std::s
     }
     std::exception_ptr failure;
     try {
-        // What InstallFileThroughServer does before the pack is copied.
-        if (FServer.ListenPort() == 0) ActivateServer();
-        if (urlCache_ != nullptr) urlCache_->DeleteUrlCacheEntry(LocalPackUrl());
+        ForgetCachedPack();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -218,9 +220,7 @@ std::string TContentFileInstall::PrepareLocalPack(const std::string& file) {
 std::string TContentFileInstall::PrepareLocalPack(const TLockedSource& source) {
     const std::string dest = PackFolder(Global) + kLocalPackName;
     // A whole cabinet (an .mco) is handed over as it is; "M" + a whole cabinet is no cabinet.
-    if (!CopyBehindPrefix(source, dest, TPrefixRule::UnlessCabinet,
-                          [] { std::this_thread::sleep_for(kLocalPackPause); }))
-        return {};
+    if (!CopyBehindPrefix(source, dest, TPrefixRule::UnlessCabinet, kLocalPackPause)) return {};
     return dest;
 }
 

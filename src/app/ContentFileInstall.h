@@ -69,6 +69,8 @@ class TContentFileInstall : public QObject {
     TUnpacked Unpack(const std::string& file, const TLockedSource& source,
                      const std::string& temp) const;
     void Show(const TUnpacked& unpacked);
+    // Before the pack is copied: the messenger must not be given a cached earlier pack.
+    void ForgetCachedPack();
     void HandOver(const std::string& name);
     void FinishBackground();
     void ActivateServer();

@@ -308,8 +308,7 @@ bool TGlobal::CopyWithPrefix(const std::string& source, const std::string& desti
 }
 
 bool TGlobal::CopyWithPrefix(const TLockedSource& source, const std::string& destination) {
-    return CopyBehindPrefix(source, destination, TPrefixRule::Always,
-                            [] { std::this_thread::sleep_for(kCopyPause); });
+    return CopyBehindPrefix(source, destination, TPrefixRule::Always, kCopyPause);
 }
 
 TLockedSource::TLockedSource(const std::string& path)
@@ -319,6 +318,11 @@ TLockedSource::TLockedSource(const std::string& path)
 
 bool CopyBehindPrefix(const std::string& source, const std::string& destination, TPrefixRule rule,
                       std::chrono::milliseconds pause) {
+    return CopyBehindPrefix(TLockedSource(source), destination, rule, pause);
+}
+
+bool CopyBehindPrefix(const TLockedSource& source, const std::string& destination,
+                      TPrefixRule rule, std::chrono::milliseconds pause) {
     return CopyBehindPrefix(source, destination, rule,
                             [pause] { std::this_thread::sleep_for(pause); });
 }

@@ -52,6 +52,8 @@ bool CopyBehindPrefix(const std::string& source, const std::string& destination,
                       const std::function<void()>& pause);
 bool CopyBehindPrefix(const TLockedSource& source, const std::string& destination,
                       TPrefixRule rule, const std::function<void()>& pause);
+bool CopyBehindPrefix(const TLockedSource& source, const std::string& destination,
+                      TPrefixRule rule, std::chrono::milliseconds pause);
 
 // The extension of a path's last component from its last '.', upper-cased; "" when none.
 std::string UpperFileExtension(const std::string& path);
